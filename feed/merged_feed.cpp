@@ -1,0 +1,83 @@
+#include "feed/merged_feed.h"
+
+#include <tinyxml.h>
+
+#include <utility>
+
+#include "feed/feed_file.h"
+#include "platform/file_system.h"
+
+Rss20Feed MergedFeed;
+
+const char kDefaultSiteAddress[] = "http://www.zarnik.example";
+
+namespace {
+
+bool IsPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\") == std::string::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> FriendFeedPath(const std::string& tempDir, const std::string& userName) {
+  if (!IsPlainFileName(userName) || tempDir.size() + 1 + userName.size() >= kPathCapacity) {
+    return std::nullopt;
+  }
+  return tempDir + "/" + userName;
+}
+
+std::string MergedFilePath(const std::string& tempDir) {
+  return tempDir + platform::kDirectorySeparator + "all.xml";
+}
+
+void MergeFriendFeed(Feed& merged, const std::string& tempDir, std::string userName) {
+  std::optional<std::string> path = FriendFeedPath(tempDir, userName);
+  if (!path) {
+    return;
+  }
+  TiXmlDocument document;
+  LoadFeedFile(document, *path);  // A partial tree still yields the entries read before an error.
+  std::unique_ptr<Feed> feed = CreateFeed(&document);
+  if (!feed) {
+    return;
+  }
+  feed->Read(&document);
+  if (!feed->IsValid()) {
+    return;
+  }
+  const std::string prefix = "[" + userName + "] ";
+  for (FeedItem& item : feed->items()) {
+    item.title = prefix + (item.title.empty() ? "<no title>" : item.title);
+  }
+  // The friend's feed is dropped right after, so its entries move instead of being copied.
+  merged.items().splice(merged.items().end(), feed->items());
+}
+
+void RefillMergedFeed(Feed& merged, const std::string& tempDir,
+                      const std::vector<std::string>& friendNames, const std::string& userName,
+                      const std::string& siteAddress) {
+  merged.SetTitle("Zarnik Friends");
+  merged.SetLink(siteAddress + "/users/" + userName + "/friends");
+  merged.SetDescription("Your Zarnik friends");
+  merged.SetLanguage("en");
+  merged.ClearItems();
+  for (const std::string& name : friendNames) {
+    MergeFriendFeed(merged, tempDir, name);
+  }
+  merged.SortItems();
+  merged.ResizeItems(kMergedItemCount);
+  merged.SetPubDate(merged.items().front().pubDate);
+}
+
+bool WriteFeedFile(const Feed& feed, const std::string& path) {
+  TiXmlDocument document;
+  feed.WriteTo(&document);
+  return SaveFeedFile(document, path);
+}
+
+bool MergeFriendFeeds(const std::string& tempDir, const std::vector<std::string>& friendNames,
+                      const std::string& userName, const std::string& siteAddress) {
+  RefillMergedFeed(MergedFeed, tempDir, friendNames, userName, siteAddress);
+  return WriteFeedFile(MergedFeed, MergedFilePath(tempDir));
+}

@@ -1,0 +1,31 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace platform {
+
+std::FILE* CreateNewFile(const std::string& path) {
+  // O_EXCL refuses an existing name, links included, so nothing planted there gets written through.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "w");
+  if (file == nullptr) {
+    ::close(fd);
+  }
+  return file;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
+}  // namespace platform

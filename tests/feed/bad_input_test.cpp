@@ -1,0 +1,158 @@
+// Feed files come from the network: whatever one friend's file holds, the merge goes on and the
+// other friends' entries come through as usual.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "feed/feed_file.h"
+#include "feed/merged_feed.h"
+#include "tests/feed/merge_test_support.h"
+
+namespace {
+
+const char kGoodDate[] = "Fri, 02 Jan 2009 10:00:00 GMT";
+
+std::string Nested(std::size_t depth) {
+  std::string xml;
+  for (std::size_t i = 0; i < depth; ++i)
+    xml += "<a>";
+  for (std::size_t i = 0; i < depth; ++i)
+    xml += "</a>";
+  return xml;
+}
+
+std::string RandomBytes(std::size_t size) {
+  std::mt19937 random(7);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes)
+    byte = static_cast<char>(random());
+  return bytes;
+}
+
+std::string Valid(const std::string& inChannel) {
+  return "<rss version=\"2.0\"><channel><title>T</title><link>L</link><description>D"
+         "</description>" +
+         inChannel + "</channel></rss>";
+}
+
+struct BadFeed {
+  const char* name;
+  std::string bytes;  // what the friend's file holds
+};
+
+class BadFeedTest : public testing::TestWithParam<BadFeed> {};
+
+TEST_P(BadFeedTest, ContributesNothingAndSpoilsNothing) {
+  ScratchDirectory dir;
+  dir.Write("bad", GetParam().bytes);
+  dir.Write("good", FeedText({{"Kept", kGoodDate}}));
+  ASSERT_TRUE(MergeFriendFeeds(dir.path(), {"bad", "good"}, "abc"));
+  std::unique_ptr<Feed> merged = ReadWrittenFeed(MergedFilePath(dir.path()));
+  ASSERT_TRUE(merged);
+  ASSERT_EQ(merged->items().size(), 20u);
+  EXPECT_EQ(merged->items().front().title, "[good] Kept");
+  EXPECT_EQ(merged->PubDate(), kGoodDate);
+  for (auto item = std::next(merged->items().begin()); item != merged->items().end(); ++item) {
+    EXPECT_EQ(item->title, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadFeedTest,
+    testing::Values(
+        BadFeed{"Empty", ""}, BadFeed{"WhiteSpace", " \n\t \r\n"},
+        BadFeed{"NotXml", "Service unavailable, try again later.\n"},
+        BadFeed{"HtmlErrorPage", "<html><head><title>502</title></head><body/></html>"},
+        BadFeed{"Binary", RandomBytes(64 * 1024)},
+        BadFeed{"BinaryAfterDeclaration", "<?xml version=\"1.0\"?>" + RandomBytes(4096)},
+        BadFeed{"CutInChannelTitle", "<rss version=\"2.0\"><channel><title>Half"},
+        BadFeed{"CutInStartTag", "<rss version=\"2.0\"><chan"},
+        BadFeed{"UnknownVersion",
+                "<rss version=\"0.94\"><channel><title>T</title><link>L</link>"
+                "<description>D</description><item><title>x</title></item></channel></rss>"},
+        BadFeed{"ItemsWithoutChildren", Valid("<item/><item></item>")},
+        BadFeed{"DeeplyNestedDocument", Nested(200000)},
+        BadFeed{"DeeplyNestedItem",
+                Valid("<item><title>Deep</title>" + Nested(100000) + "</item>")},
+        BadFeed{"NestedJustOverTheLimit",
+                Valid("<item><title>Deep</title>" + Nested(kMaxFeedNesting) + "</item>")}),
+    [](const testing::TestParamInfo<BadFeed>& test) { return std::string(test.param.name); });
+
+class OddFeedTest : public testing::Test {
+ protected:
+  std::vector<std::string> MergedTitles(const std::vector<std::string>& friends) {
+    EXPECT_TRUE(MergeFriendFeeds(dir.path(), friends, "abc"));
+    std::unique_ptr<Feed> merged = ReadWrittenFeed(MergedFilePath(dir.path()));
+    std::vector<std::string> titles;
+    if (merged) {
+      for (const FeedItem& item : merged->items())
+        titles.push_back(item.title);
+    }
+    return titles;
+  }
+
+  ScratchDirectory dir;
+};
+
+// Undated and oddly dated entries sort after dated ones, in a fixed order, and are kept.
+TEST_F(OddFeedTest, OddDatesAreKeptAndOrderedTheSameEveryTime) {
+  const std::string longWord(40, 'w');
+  dir.Write("odd", FeedText({{"empty", ""},
+                             {"iso", "2009-01-05T10:20:30Z"},
+                             {"long weekday", longWord + ", 05 Jan 2009 10:00:00 GMT"},
+                             {"long month", "Mon, 05 " + longWord + " 2009 10:00:00 GMT"}}));
+  dir.Write("good", FeedText({{"Kept", kGoodDate}}));
+  std::vector<std::string> first = MergedTitles({"odd", "good"});
+  ASSERT_EQ(first.size(), 20u);
+  EXPECT_EQ(first[0], "[good] Kept");
+  EXPECT_EQ(first[1], "[odd] iso");  // read as day 10 of year 0
+  EXPECT_EQ(first[2], "[odd] long month");
+  EXPECT_EQ(first[3], "[odd] empty");
+  EXPECT_EQ(first[4], "[odd] long weekday");
+  EXPECT_EQ(MergedTitles({"odd", "good"}), first);
+}
+
+TEST_F(OddFeedTest, ChildlessItemsOfALenientDialectMergeAsUntitled) {
+  dir.Write("lenient",
+            "<rss version=\"0.92\"><channel><title>T</title><link>L</link><description>D"
+            "</description><item/></channel></rss>");
+  EXPECT_EQ(MergedTitles({"lenient"})[0], "[lenient] <no title>");
+}
+
+TEST_F(OddFeedTest, LargeFeedMergesLikeASmallOne) {
+  std::vector<Entry> entries;
+  const std::string body(2000, 'b');
+  for (int i = 0; i < 5000; ++i) {
+    entries.push_back({"Entry " + std::to_string(i) + " " + body, "Sat, 03 Jan 2009 10:00:00 GMT"});
+  }
+  dir.Write("large", FeedText(entries));
+  ASSERT_GT(std::filesystem::file_size(dir.file("large")), 10u << 20);
+  dir.Write("good", FeedText({{"Kept", kGoodDate}}));
+  std::vector<std::string> titles = MergedTitles({"good", "large"});
+  ASSERT_EQ(titles.size(), 20u);
+  EXPECT_EQ(titles[0], "[large] Entry 0 " + body);
+  EXPECT_EQ(titles[19], "[large] Entry 19 " + body);
+}
+
+TEST_F(OddFeedTest, FilesOverTheSizeLimitAndDirectoriesAreRefused) {
+  std::string huge = Valid("<item><title>Huge</title></item><!--");
+  huge.resize(kMaxFeedFileBytes + 1, ' ');
+  dir.Write("huge", huge + "-->");
+  std::filesystem::create_directory(dir.file("folder"));
+  dir.Write("good", FeedText({{"Kept", kGoodDate}}));
+  std::vector<std::string> titles = MergedTitles({"huge", "folder", "good"});
+  ASSERT_EQ(titles.size(), 20u);
+  EXPECT_EQ(titles[0], "[good] Kept");
+  EXPECT_EQ(titles[1], "");
+}
+
+TEST_F(OddFeedTest, NestingWithinTheLimitIsRead) {
+  dir.Write("nested",
+            Valid("<item><title>Within</title>" + Nested(kMaxFeedNesting - 10) + "</item>"));
+  EXPECT_EQ(MergedTitles({"nested"})[0], "[nested] Within");
+}
+
+}  // namespace

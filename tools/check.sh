@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: once as shipped, once under AddressSanitizer with
+# UndefinedBehaviorSanitizer, once under ThreadSanitizer. Stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+  local dir=$1; shift
+  echo "== ${dir}: configure and build"
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  echo "== ${dir}: tests"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 600
+}
+
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZER=address -DZV_BUILD_BENCHMARKS=OFF
+TSAN_OPTIONS=halt_on_error=1 \
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_SANITIZER=thread -DZV_BUILD_BENCHMARKS=OFF
+echo "== all suites passed"
