@@ -9,7 +9,7 @@
 
 #include "feed/feed_file.h"
 #include "feed/merged_feed.h"
-#include "tests/feed/merge_test_support.h"
+#include "tests/feed/feed_test_support.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST_P(BadFeedTest, ContributesNothingAndSpoilsNothing) {
   dir.Write("bad", GetParam().bytes);
   dir.Write("good", FeedText({{"Kept", kGoodDate}}));
   ASSERT_TRUE(MergeFriendFeeds(dir.path(), {"bad", "good"}, "abc"));
-  std::unique_ptr<Feed> merged = ReadWrittenFeed(MergedFilePath(dir.path()));
+  std::unique_ptr<Feed> merged = ReadFeedFile(MergedFilePath(dir.path()));
   ASSERT_TRUE(merged);
   ASSERT_EQ(merged->items().size(), 20u);
   EXPECT_EQ(merged->items().front().title, "[good] Kept");
@@ -85,7 +85,7 @@ class OddFeedTest : public testing::Test {
  protected:
   std::vector<std::string> MergedTitles(const std::vector<std::string>& friends) {
     EXPECT_TRUE(MergeFriendFeeds(dir.path(), friends, "abc"));
-    std::unique_ptr<Feed> merged = ReadWrittenFeed(MergedFilePath(dir.path()));
+    std::unique_ptr<Feed> merged = ReadFeedFile(MergedFilePath(dir.path()));
     std::vector<std::string> titles;
     if (merged) {
       for (const FeedItem& item : merged->items())

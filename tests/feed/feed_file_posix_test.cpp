@@ -9,7 +9,7 @@
 
 #include "feed/feed_file.h"
 #include "feed/merged_feed.h"
-#include "tests/feed/merge_test_support.h"
+#include "tests/feed/feed_test_support.h"
 
 namespace {
 

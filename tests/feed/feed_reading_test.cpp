@@ -52,7 +52,7 @@ TEST(CreateFeedTest, RecognisesDialectsByWholeVersionAndNamespace) {
 }
 
 TEST(RssReadingTest, ReadsChannelFieldsAndItems) {
-  std::unique_ptr<Feed> feed = ReadFixture("rss20_basic.xml");
+  std::unique_ptr<Feed> feed = ReadFeedFile(FixturePath("rss20_basic.xml"));
   ASSERT_TRUE(feed);
   EXPECT_EQ(feed->Title(), "Alice's journal");
   EXPECT_EQ(feed->Link(), "http://alice.zarnik.example/");
@@ -106,7 +106,7 @@ TEST(RssReadingTest, NoItemsWithoutAnItemElement) {
 }
 
 TEST(RdfReadingTest, ReadsAboutAttributesAndItemsBesideTheChannel) {
-  std::unique_ptr<Feed> feed = ReadFixture("rdf_basic.xml");
+  std::unique_ptr<Feed> feed = ReadFeedFile(FixturePath("rdf_basic.xml"));
   ASSERT_TRUE(feed);
   EXPECT_EQ(feed->Title(), "Dave's journal");
   EXPECT_EQ(feed->Link(), "http://dave.zarnik.example/");
@@ -132,7 +132,7 @@ TEST(RdfReadingTest, WithoutChannelItemsAreReadButTheFeedIsNotValid) {
 
 TEST(FeedValidityTest, FixturesOfEachDialectAreValid) {
   for (const char* name : {"rss091_basic.xml", "rss092_basic.xml", "rdf_basic.xml"}) {
-    std::unique_ptr<Feed> feed = ReadFixture(name);
+    std::unique_ptr<Feed> feed = ReadFeedFile(FixturePath(name));
     ASSERT_TRUE(feed) << name;
     EXPECT_TRUE(feed->IsValid()) << name;
   }
@@ -163,7 +163,7 @@ TEST(FeedValidityTest, ChannelRuleHoldsForEveryDialect) {
 
 // A download cut off inside the fifth item's description still gives the items before the cut.
 TEST(FeedValidityTest, CutOffFileKeepsWhatWasComplete) {
-  std::unique_ptr<Feed> feed = ReadFixture("cut_in_fifth_item.xml");
+  std::unique_ptr<Feed> feed = ReadFeedFile(FixturePath("cut_in_fifth_item.xml"));
   ASSERT_TRUE(feed);
   std::vector<FeedItem> items = ItemsOf(*feed);
   ASSERT_EQ(items.size(), 5u);

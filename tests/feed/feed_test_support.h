@@ -2,8 +2,13 @@
 
 #include <tinyxml.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "feed/feed_readers.h"
 
@@ -12,10 +17,14 @@ inline std::string FixturePath(const std::string& name) {
   return std::string(ZV_TEST_DATA_DIR) + "/feed/data/" + name;
 }
 
-/// Recognises and reads a feed held in memory; nullptr when it is not recognised.
-inline std::unique_ptr<Feed> ReadFeedText(const std::string& xml) {
-  TiXmlDocument document;
-  document.Parse(xml.c_str());
+/// The whole content of a file, empty when it cannot be read.
+inline std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// Recognises and reads a parsed document; nullptr when it is not recognised.
+inline std::unique_ptr<Feed> ReadDocument(TiXmlDocument& document) {
   std::unique_ptr<Feed> feed = CreateFeed(&document);
   if (feed) {
     feed->Read(&document);
@@ -23,15 +32,18 @@ inline std::unique_ptr<Feed> ReadFeedText(const std::string& xml) {
   return feed;
 }
 
-/// Recognises and reads a fixture file through TinyXML's LoadFile.
-inline std::unique_ptr<Feed> ReadFixture(const std::string& name) {
+/// Recognises and reads a feed held in memory.
+inline std::unique_ptr<Feed> ReadFeedText(const std::string& xml) {
   TiXmlDocument document;
-  document.LoadFile(FixturePath(name));
-  std::unique_ptr<Feed> feed = CreateFeed(&document);
-  if (feed) {
-    feed->Read(&document);
-  }
-  return feed;
+  document.Parse(xml.c_str());
+  return ReadDocument(document);
+}
+
+/// Recognises and reads a feed file loaded with TinyXML's LoadFile, as far as it parses.
+inline std::unique_ptr<Feed> ReadFeedFile(const std::string& path) {
+  TiXmlDocument document;
+  document.LoadFile(path);
+  return ReadDocument(document);
 }
 
 /// A minimal RSS document: `version` on the root, a complete channel, and `items` inside it.
@@ -40,4 +52,51 @@ inline std::string RssText(const std::string& version, const std::string& items,
   return "<?xml version=\"1.0\"?><rss version=\"" + version +
          "\"><channel><title>T</title><link>http://t.example/</link><description>" +
          channelDescription + "</description>" + items + "</channel></rss>";
+}
+
+/// A fresh, empty directory that is removed with everything in it at the end of the test.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("zv-test-" + std::to_string(random()) + "-" + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  std::string path() const { return path_.string(); }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path_ / name, std::ios::binary) << bytes;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+/// One entry of a generated feed.
+struct Entry {
+  std::string title;
+  std::string pubDate;
+  std::string link = "http://journal.example/entry.html";
+};
+
+/// An RSS document of `version` whose channel is complete and holds `entries` in order.
+inline std::string FeedText(const std::vector<Entry>& entries, const std::string& version = "2.0") {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"" + version +
+                    "\"><channel><title>J</title><link>http://journal.example/</link>"
+                    "<description>A journal</description>\n";
+  for (const Entry& entry : entries) {
+    xml += "<item><title>" + entry.title + "</title><link>" + entry.link +
+           "</link><description>Text of " + entry.title + "</description><pubDate>" +
+           entry.pubDate + "</pubDate></item>\n";
+  }
+  return xml + "</channel></rss>\n";
 }

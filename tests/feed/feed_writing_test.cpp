@@ -2,8 +2,6 @@
 #include <tinyxml.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "feed/feed_file.h"
@@ -11,13 +9,6 @@
 #include "tests/feed/feed_test_support.h"
 
 namespace {
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A channel that exercises every escaping rule of the printed file.
 Rss20Feed EscapingSample() {

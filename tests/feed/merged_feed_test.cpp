@@ -5,13 +5,11 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/feed/merge_test_support.h"
+#include "tests/feed/feed_test_support.h"
 
 namespace {
 
@@ -35,17 +33,12 @@ class MergedFeedTest : public testing::Test {
   std::unique_ptr<Feed> Merge(const std::vector<std::string>& friends,
                               const std::string& user = "abc") {
     EXPECT_TRUE(MergeFriendFeeds(dir.path(), friends, user));
-    std::unique_ptr<Feed> written = ReadWrittenFeed(MergedFilePath(dir.path()));
+    std::unique_ptr<Feed> written = ReadFeedFile(MergedFilePath(dir.path()));
     EXPECT_TRUE(written);
     return written;
   }
 
-  std::string AllXmlText() const {
-    std::ifstream in(MergedFilePath(dir.path()), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string AllXmlText() const { return FileText(MergedFilePath(dir.path())); }
 
   ScratchDirectory dir;
 };
