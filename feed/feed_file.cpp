@@ -50,13 +50,13 @@ bool LoadFeedFile(TiXmlDocument& document, const std::string& path) {
   if (!file) {
     return false;
   }
-  {
-    std::string bytes;
-    if (!ReadAll(file.get(), kMaxFeedFileBytes, bytes) ||
-        MayNestDeeperThan(std::move(bytes), kMaxFeedNesting)) {
-      return false;
-    }
+  std::string bytes;
+  if (!ReadAll(file.get(), kMaxFeedFileBytes, bytes) ||
+      MayNestDeeperThan(std::move(bytes), kMaxFeedNesting)) {
+    return false;
   }
+  // TinyXML reads the file afresh; nothing but this program writes the feed files, and it is done
+  // writing them before any merge starts.
   std::rewind(file.get());
   return document.LoadFile(file.get());
 }
