@@ -1,0 +1,81 @@
+#pragma once
+
+// The part of the Windows interface this program uses. On Windows it is the real one; elsewhere
+// this header declares the same names, implemented by platform/ on the host's own interfaces, so
+// that the code above reads the same on both.
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX  // keeps windows.h from defining min and max as macros over std::min/std::max
+#endif
+#include <windows.h>
+
+#else
+
+#include <cstdint>
+
+using BOOL = int;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using HANDLE = void*;
+using LPCSTR = const char*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPDWORD = DWORD*;
+using PLONG = LONG*;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+// Handles of kernel objects (mutexes, files) are closed with CloseHandle.
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+BOOL CloseHandle(HANDLE object);
+
+// The error of the last failing call on this thread.
+DWORD GetLastError();
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_NOT_OWNER = 288;
+
+// Mutexes. A name makes the mutex shared by every CreateMutexA of the same name in the process;
+// the owning thread may wait on it again and must release it as often.
+HANDLE CreateMutexA(LPVOID securityAttributes, BOOL initialOwner, LPCSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+
+// Waits on a mutex; `milliseconds` may be INFINITE.
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+// Files. Read access is always shared with others.
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPVOID securityAttributes,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPVOID overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD origin);
+DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+
+#endif
