@@ -1,0 +1,253 @@
+// Files over POSIX descriptors, with the Windows behaviour this program relies on.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+
+#include "platform/posix/kernel_objects.h"
+#include "platform/win32.h"
+
+namespace platform {
+namespace {
+
+// An open file; closing its handle closes the descriptor.
+class FileObject : public KernelObject {
+ public:
+  explicit FileObject(int descriptor) : descriptor_(descriptor) {}
+  ~FileObject() override { ::close(descriptor_); }
+  FileObject(const FileObject&) = delete;
+  FileObject& operator=(const FileObject&) = delete;
+
+  int descriptor() const { return descriptor_; }
+
+ private:
+  int descriptor_;
+};
+
+void FailWithErrno() {
+  SetLastErrorCode(ErrorFromErrno(errno));
+}
+
+std::optional<int> AccessFlags(DWORD access) {
+  const bool reads = (access & GENERIC_READ) != 0;
+  const bool writes = (access & GENERIC_WRITE) != 0;
+  if (reads && writes) {
+    return O_RDWR;
+  }
+  if (writes) {
+    return O_WRONLY;
+  }
+  if (reads) {
+    return O_RDONLY;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> DispositionFlags(DWORD disposition) {
+  switch (disposition) {
+    case CREATE_NEW:
+      return O_CREAT | O_EXCL;
+    case CREATE_ALWAYS:
+      return O_CREAT | O_TRUNC;
+    case OPEN_EXISTING:
+      return 0;
+    case OPEN_ALWAYS:
+      return O_CREAT;
+    case TRUNCATE_EXISTING:
+      return O_TRUNC;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Closes a descriptor that turned out unusable, keeping the errno that says why.
+int Discard(int descriptor, int error) {
+  ::close(descriptor);
+  errno = error;
+  return -1;
+}
+
+// Opens without blocking, so that a FIFO or device at the path cannot hang the caller, then
+// makes the descriptor blocking again as Windows file handles are.
+int OpenDescriptor(const char* path, int flags) {
+  int descriptor;
+  do {
+    descriptor = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    return -1;
+  }
+  struct stat status;
+  if (::fstat(descriptor, &status) != 0) {
+    return Discard(descriptor, errno);
+  }
+  // Windows refuses to open a directory as a file; POSIX lets read-only opens through.
+  if (S_ISDIR(status.st_mode)) {
+    return Discard(descriptor, EISDIR);
+  }
+  const int statusFlags = ::fcntl(descriptor, F_GETFL);
+  if (statusFlags < 0 || ::fcntl(descriptor, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+    return Discard(descriptor, errno);
+  }
+  return descriptor;
+}
+
+std::shared_ptr<FileObject> LookUpFile(HANDLE file) {
+  return LookUpHandle<FileObject>(file);
+}
+
+// The distance of a SetFilePointer call: 32 signed bits alone, or 64 with the high part.
+std::int64_t Distance(LONG low, const LONG* high) {
+  if (high == nullptr) {
+    return low;
+  }
+  const std::uint64_t bits =
+      static_cast<std::uint64_t>(static_cast<DWORD>(*high)) << 32 | static_cast<DWORD>(low);
+  return static_cast<std::int64_t>(bits);
+}
+
+// The position a SetFilePointer call asks for, or nullopt with the last error set.
+std::optional<std::int64_t> TargetPosition(int descriptor, std::int64_t distance, DWORD origin) {
+  std::int64_t base = 0;
+  if (origin == FILE_CURRENT) {
+    base = ::lseek(descriptor, 0, SEEK_CUR);
+  } else if (origin == FILE_END) {
+    struct stat status;
+    base = ::fstat(descriptor, &status) == 0 ? status.st_size : -1;
+  } else if (origin != FILE_BEGIN) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return std::nullopt;
+  }
+  if (base < 0) {
+    FailWithErrno();
+    return std::nullopt;
+  }
+  if (distance > 0 && base > std::numeric_limits<std::int64_t>::max() - distance) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return std::nullopt;
+  }
+  if (base + distance < 0) {
+    SetLastErrorCode(ERROR_NEGATIVE_SEEK);
+    return std::nullopt;
+  }
+  return base + distance;
+}
+
+// One read or write of up to `length` bytes, retried when a signal interrupts it; the count moved
+// goes to `done`, which Windows clears before anything else.
+template <typename Transfer>
+BOOL TransferOnce(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD done, LPVOID overlapped,
+                  Transfer transfer) {
+  if (done != nullptr) {
+    *done = 0;
+  }
+  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  if (!object) {
+    return FALSE;
+  }
+  if ((buffer == nullptr && length > 0) || overlapped != nullptr) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  ssize_t count;
+  do {
+    count = transfer(object->descriptor(), length);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    FailWithErrno();
+    return FALSE;
+  }
+  if (done != nullptr) {
+    *done = static_cast<DWORD>(count);
+  }
+  return TRUE;
+}
+
+}  // namespace
+}  // namespace platform
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*shareMode*/, LPVOID /*securityAttributes*/,
+                   DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
+  using namespace platform;
+  const std::optional<int> accessFlags = AccessFlags(access);
+  const std::optional<int> dispositionFlags = DispositionFlags(disposition);
+  // Truncating needs write access on Windows; POSIX leaves O_TRUNC on a read-only open undefined.
+  const bool truncatesReadOnly = disposition == TRUNCATE_EXISTING && accessFlags == O_RDONLY;
+  if (path == nullptr || !accessFlags || !dispositionFlags || truncatesReadOnly) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int descriptor = OpenDescriptor(path, *accessFlags | *dispositionFlags);
+  if (descriptor < 0) {
+    FailWithErrno();
+    return INVALID_HANDLE_VALUE;
+  }
+  SetLastErrorCode(ERROR_SUCCESS);
+  return RegisterHandle(std::make_shared<FileObject>(descriptor));
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPVOID overlapped) {
+  return platform::TransferOnce(
+      file, buffer, length, read, overlapped,
+      [buffer](int descriptor, DWORD count) { return ::read(descriptor, buffer, count); });
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID overlapped) {
+  return platform::TransferOnce(
+      file, data, length, written, overlapped,
+      [data](int descriptor, DWORD count) { return ::write(descriptor, data, count); });
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD origin) {
+  using namespace platform;
+  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  if (!object) {
+    return INVALID_SET_FILE_POINTER;
+  }
+  const std::optional<std::int64_t> target =
+      TargetPosition(object->descriptor(), Distance(distance, distanceHigh), origin);
+  if (!target) {
+    return INVALID_SET_FILE_POINTER;
+  }
+  // Without a high part the caller can only take a 32-bit position; Windows refuses to move.
+  if (distanceHigh == nullptr && *target > std::numeric_limits<DWORD>::max()) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  const off_t position = ::lseek(object->descriptor(), static_cast<off_t>(*target), SEEK_SET);
+  if (position < 0) {
+    FailWithErrno();
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distanceHigh != nullptr) {
+    *distanceHigh = static_cast<LONG>(static_cast<std::uint64_t>(position) >> 32);
+  }
+  // A position whose low part is 0xFFFFFFFF is told from a failure by the cleared last error.
+  SetLastErrorCode(ERROR_SUCCESS);
+  return static_cast<DWORD>(position);
+}
+
+DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+  using namespace platform;
+  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  if (!object) {
+    return INVALID_FILE_SIZE;
+  }
+  struct stat status;
+  if (::fstat(object->descriptor(), &status) != 0) {
+    FailWithErrno();
+    return INVALID_FILE_SIZE;
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (sizeHigh != nullptr) {
+    *sizeHigh = static_cast<DWORD>(size >> 32);
+  }
+  SetLastErrorCode(ERROR_SUCCESS);
+  return static_cast<DWORD>(size);
+}
