@@ -25,6 +25,9 @@ using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using PLONG = LONG*;
 
+using HINSTANCE = void*;
+using HWND = void*;
+
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 

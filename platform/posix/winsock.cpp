@@ -1,0 +1,213 @@
+// Windows Sockets names on BSD sockets.
+#include "platform/winsock.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+std::atomic<int> startups{0};
+
+// errno values as the Windows Sockets error numbers of the same meaning.
+int WinsockError(int error) {
+  switch (error) {
+    case 0:
+      return 0;
+    case EINTR:
+      return WSAEINTR;
+    case EBADF:
+      return WSAENOTSOCK;
+    case EACCES:
+    case EPERM:
+      return WSAEACCES;
+    case EFAULT:
+      return WSAEFAULT;
+    case EINVAL:
+      return WSAEINVAL;
+    case EMFILE:
+    case ENFILE:
+      return WSAEMFILE;
+    case EWOULDBLOCK:
+      return WSAEWOULDBLOCK;
+    case EINPROGRESS:
+      return WSAEINPROGRESS;
+    case EALREADY:
+      return WSAEALREADY;
+    case ENOTSOCK:
+      return WSAENOTSOCK;
+    case EDESTADDRREQ:
+      return WSAEDESTADDRREQ;
+    case EMSGSIZE:
+      return WSAEMSGSIZE;
+    case EPROTOTYPE:
+      return WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+      return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+      return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+      return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+      return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+      return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+      return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+      return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+      return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+      return WSAENETDOWN;
+    case ENETUNREACH:
+      return WSAENETUNREACH;
+    case ENETRESET:
+      return WSAENETRESET;
+    case ECONNABORTED:
+      return WSAECONNABORTED;
+    case ECONNRESET:
+    case EPIPE:
+      return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM:
+      return WSAENOBUFS;
+    case EISCONN:
+      return WSAEISCONN;
+    case ENOTCONN:
+      return WSAENOTCONN;
+    case ESHUTDOWN:
+      return WSAESHUTDOWN;
+    case ETIMEDOUT:
+      return WSAETIMEDOUT;
+    case ECONNREFUSED:
+      return WSAECONNREFUSED;
+    case EHOSTDOWN:
+      return WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+      return WSAEHOSTUNREACH;
+    default:
+      return error;
+  }
+}
+
+}  // namespace
+
+int WSAStartup(WORD version, WSADATA* data) {
+  if (data != nullptr) {
+    std::memset(data, 0, sizeof *data);
+    data->wVersion = version;
+    data->wHighVersion = MAKEWORD(2, 2);
+    std::strcpy(data->szDescription, "BSD sockets");
+    std::strcpy(data->szSystemStatus, "Running");
+  }
+  ++startups;
+  return 0;
+}
+
+int WSACleanup() {
+  int count = startups.load();
+  while (count > 0 && !startups.compare_exchange_weak(count, count - 1)) {
+  }
+  return count > 0 ? 0 : SOCKET_ERROR;
+}
+
+int WSAGetLastError() {
+  // Windows reports a non-blocking connect that has not finished yet as "would block".
+  return errno == EINPROGRESS ? WSAEWOULDBLOCK : WinsockError(errno);
+}
+
+int closesocket(SOCKET socket) {
+  return ::close(socket);
+}
+
+int ioctlsocket(SOCKET socket, long command, u_long* argument) {
+  if (argument == nullptr) {
+    errno = EFAULT;
+    return SOCKET_ERROR;
+  }
+  if (command == static_cast<long>(FIONBIO)) {
+    int flags = ::fcntl(socket, F_GETFL);
+    if (flags < 0) {
+      return SOCKET_ERROR;
+    }
+    flags = *argument != 0 ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return ::fcntl(socket, F_SETFL, flags) < 0 ? SOCKET_ERROR : 0;
+  }
+  if (command == static_cast<long>(FIONREAD)) {
+    int waiting = 0;
+    if (::ioctl(socket, FIONREAD, &waiting) < 0) {
+      return SOCKET_ERROR;
+    }
+    *argument = static_cast<u_long>(waiting);
+    return 0;
+  }
+  errno = EINVAL;
+  return SOCKET_ERROR;
+}
+
+namespace platform {
+
+int SetSocketTimeout(SOCKET socket, int option, int milliseconds) {
+  timeval limit{};
+  if (milliseconds > 0) {
+    limit.tv_sec = milliseconds / 1000;
+    limit.tv_usec = (milliseconds % 1000) * 1000;
+  }
+  return ::setsockopt(socket, SOL_SOCKET, option, &limit, sizeof limit) < 0 ? SOCKET_ERROR : 0;
+}
+
+int GetPendingError(SOCKET socket, int& error) {
+  int pending = 0;
+  socklen_t length = sizeof pending;
+  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &length) < 0) {
+    return SOCKET_ERROR;
+  }
+  error = WinsockError(pending);
+  return 0;
+}
+
+int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds) {
+  using Clock = std::chrono::steady_clock;
+  const auto limit = std::chrono::seconds(seconds < 0 ? 0 : seconds) +
+                     std::chrono::microseconds(microseconds < 0 ? 0 : microseconds);
+  const auto deadline = Clock::now() + limit;
+  pollfd watched{socket, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const int ready = ::poll(&watched, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (ready >= 0) {
+      // Errors and hang-ups make a socket ready, as select reports them.
+      return ready > 0 ? 1 : 0;
+    }
+    if (errno != EINTR) {
+      return SOCKET_ERROR;
+    }
+  }
+}
+
+bool ResolveIPv4(const char* name, std::string& dotted) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (name == nullptr || ::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
+    return false;
+  }
+  char text[INET_ADDRSTRLEN];
+  const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  const bool formatted = ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
+  ::freeaddrinfo(found);
+  if (formatted) {
+    dotted = text;
+  }
+  return formatted;
+}
+
+}  // namespace platform
