@@ -1,0 +1,621 @@
+#include "net/socket/cut_wsclient.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "net/http_client/data_source.h"
+#include "net/http_client/file_data_source.h"
+#include "net/socket/host_overrides.h"
+
+namespace {
+
+// Blocks of received bodies, as the design moves them.
+constexpr int kReceiveBlock = 256;
+// Blocks of sent sources.
+constexpr int kSendBlock = 255;
+// The remote address field holds 30 characters and its terminator.
+constexpr int kAddressCapacity = 30;
+
+void CopyAddress(char (&field)[32], const char* text) {
+  std::strncpy(field, text, kAddressCapacity);
+  field[kAddressCapacity] = '\0';
+}
+
+// Dotted text of an IPv4 address, formatted here because inet_ntoa is not thread-safe.
+std::string DottedText(const in_addr& address) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
+sockaddr_in SocketAddress(int family, const char* dotted, unsigned port) {
+  sockaddr_in address{};
+  address.sin_family = static_cast<decltype(address.sin_family)>(family);
+  address.sin_port = htons(static_cast<unsigned short>(port));
+  address.sin_addr.s_addr = dotted != nullptr ? inet_addr(dotted) : htonl(INADDR_ANY);
+  return address;
+}
+
+unsigned LocalPortOf(SOCKET socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == SOCKET_ERROR) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+CUT_WSClient::CUT_WSClient() {
+  libraryStarted = WSAStartup(MAKEWORD(1, 1), &libraryData) == 0 ? 1 : 0;
+}
+
+CUT_WSClient::~CUT_WSClient() {
+  CUT_WSClient::disconnect();
+  if (libraryStarted) {
+    WSACleanup();
+  }
+}
+
+// ---- connecting -------------------------------------------------------------------------------
+
+NetResult CUT_WSClient::connectTo(unsigned port, const char* host, int timeoutSeconds, int family,
+                                  int type) {
+  if (connection != INVALID_SOCKET) {
+    return reportResult(NetResult::AlreadyOpen);
+  }
+  if (host == nullptr) {
+    return reportResult(NetResult::AddressResolveFailed);
+  }
+  if (isDottedAddress(host)) {
+    CopyAddress(remoteAddress, host);
+  } else if (resolveHost(host, remoteAddress, kAddressCapacity) != NetResult::Success) {
+    return reportResult(NetResult::AddressResolveFailed);
+  }
+  socketType = type;
+  addressFamily = family;
+  remoteSocketAddress = SocketAddress(family, remoteAddress, port);
+  if (createSocket(connection, family, type, 0) != 0) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  const bool limited = timeoutSeconds >= 0;
+  if (limited) {
+    setNonBlocking(1);
+  }
+  if (connect(connection, reinterpret_cast<const sockaddr*>(&remoteSocketAddress),
+              sizeof remoteSocketAddress) == SOCKET_ERROR) {
+    if (WSAGetLastError() != WSAEWOULDBLOCK) {
+      closeConnection();
+      return reportResult(NetResult::ConnectFailed);
+    }
+    if (limited) {
+      if (waitWritable(timeoutSeconds, 0) != NetResult::Success) {
+        closeConnection();
+        return reportResult(NetResult::ConnectTimedOut);
+      }
+      // A refused or unreachable peer also makes the socket writable: the pending error tells.
+      int pending = 0;
+      if (platform::GetPendingError(connection, pending) == SOCKET_ERROR || pending != 0) {
+        closeConnection();
+        return reportResult(NetResult::ConnectFailed);
+      }
+    }
+  }
+  if (limited) {
+    setNonBlocking(0);
+  }
+  applyTimeouts();
+  recordPorts();
+  const int hook = onConnected(connection, host);
+  if (hook != 0) {
+    closeConnection();
+    return reportResult(static_cast<NetResult>(hook));
+  }
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::connectFromLocal(unsigned localPortNumber, unsigned remotePortNumber,
+                                         const char* localAddress, const char* remoteAddressText,
+                                         int family, int type) {
+  if (connection != INVALID_SOCKET) {
+    return reportResult(NetResult::AlreadyOpen);
+  }
+  if (createSocket(connection, family, type, 0) != 0) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  const sockaddr_in local = SocketAddress(family, localAddress, localPortNumber);
+  if (bind(connection, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    return reportResult(NetResult::BindFailed);
+  }
+  remoteSocketAddress = SocketAddress(family, remoteAddressText, remotePortNumber);
+  if (connect(connection, reinterpret_cast<const sockaddr*>(&remoteSocketAddress),
+              sizeof remoteSocketAddress) == SOCKET_ERROR) {
+    return reportResult(NetResult::ConnectFailed);
+  }
+  if (remoteAddressText != nullptr) {
+    CopyAddress(remoteAddress, remoteAddressText);
+  }
+  socketType = type;
+  addressFamily = family;
+  recordPorts();
+  applyTimeouts();
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::openDatagram(unsigned localPortNumber, unsigned remotePortNumber,
+                                     const char* remoteAddressText, const char* localAddress) {
+  if (connection != INVALID_SOCKET) {
+    return reportResult(NetResult::AlreadyOpen);
+  }
+  if (createSocket(connection, AF_INET, SOCK_DGRAM, 0) != 0) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  const sockaddr_in local = SocketAddress(AF_INET, localAddress, localPortNumber);
+  if (bind(connection, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    closeConnection();
+    return reportResult(NetResult::BindFailed);
+  }
+  socketType = SOCK_DGRAM;
+  addressFamily = AF_INET;
+  if (remoteAddressText != nullptr) {
+    CopyAddress(remoteAddress, remoteAddressText);
+  }
+  remoteSocketAddress = SocketAddress(AF_INET, remoteAddress, remotePortNumber);
+  remotePort = remotePortNumber;
+  localPort = LocalPortOf(connection);
+  applyTimeouts();
+  return reportResult(NetResult::Success);
+}
+
+int CUT_WSClient::createSocket(SOCKET& socketHandle, int family, int type, int protocolNumber) {
+  socketHandle = socket(family, type, protocolNumber);
+  return socketHandle == INVALID_SOCKET ? 1 : 0;
+}
+
+NetResult CUT_WSClient::disconnect() {
+  bool failed = false;
+  if (connection != INVALID_SOCKET) {
+    if (socketType == SOCK_STREAM && sysShutdown(connection, SD_BOTH) == -1) {
+      failed = true;
+    }
+    failed = sysClose(connection) == -1 || failed;
+  }
+  if (listening != INVALID_SOCKET) {
+    failed = sysShutdown(listening, SD_BOTH) == -1 || failed;
+    failed = sysClose(listening) == -1 || failed;
+  }
+  connection = INVALID_SOCKET;
+  listening = INVALID_SOCKET;
+  remotePort = localPort = listeningPort = 0;
+  remoteAddress[0] = '\0';
+  return reportResult(failed ? NetResult::Failed : NetResult::Success);
+}
+
+NetResult CUT_WSClient::createNotifyWindow(HINSTANCE) {
+  // Nothing in the program listens for socket notifications, and this platform has no windows.
+  return reportResult(NetResult::Failed);
+}
+
+// ---- listening --------------------------------------------------------------------------------
+
+NetResult CUT_WSClient::openListener(unsigned port, int backlog, int family, const char* address) {
+  if (listening != INVALID_SOCKET) {
+    return reportResult(NetResult::AlreadyOpen);
+  }
+  if (createSocket(listening, family, SOCK_STREAM, protocol) != 0) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  listeningAddress = SocketAddress(family, address, port);
+  NetResult result = NetResult::Success;
+  if (bind(listening, reinterpret_cast<const sockaddr*>(&listeningAddress),
+           sizeof listeningAddress) == SOCKET_ERROR) {
+    result = NetResult::BindFailed;
+  } else if (listen(listening, backlog) == SOCKET_ERROR) {
+    result = NetResult::ListenFailed;
+  }
+  if (result != NetResult::Success) {
+    // A listener that failed half-way is of no use, and would make every retry AlreadyOpen.
+    sysClose(listening);
+    listening = INVALID_SOCKET;
+    return reportResult(result);
+  }
+  listeningPort = LocalPortOf(listening);
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::waitForIncoming(long seconds) {
+  const bool ready =
+      listening != INVALID_SOCKET && platform::WaitSocket(listening, false, seconds, 0) == 1;
+  return reportResult(ready ? NetResult::Success : NetResult::Failed);
+}
+
+NetResult CUT_WSClient::acceptIncoming() {
+  if (connection != INVALID_SOCKET) {
+    bool failed = socketType == SOCK_STREAM && sysShutdown(connection, SD_BOTH) == -1;
+    failed = sysClose(connection) == -1 || failed;
+    connection = INVALID_SOCKET;
+    if (failed) {
+      return reportResult(NetResult::Failed);
+    }
+  }
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  connection = accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::Failed);
+  }
+  remoteSocketAddress = peer;
+  CopyAddress(remoteAddress, DottedText(peer.sin_addr).c_str());
+  remotePort = ntohs(peer.sin_port);
+  localPort = LocalPortOf(connection);
+  return reportResult(static_cast<NetResult>(onConnected(connection, remoteAddress)));
+}
+
+// ---- sending ----------------------------------------------------------------------------------
+
+NetResult CUT_WSClient::writeSourceRaw(DataSource& source) {
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::NoSocket);
+  }
+  char block[kSendBlock];
+  long sent = 0;
+  for (int count; (count = source.read(block, kSendBlock)) > 0;) {
+    if (writeText(block, count) == 0) {
+      return reportResult(NetResult::SendFailed);
+    }
+    sent += count;
+    if (!writeProgress(sent) || isCancelled()) {
+      return reportResult(NetResult::Cancelled);
+    }
+  }
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::writeSource(DataSource& source) {
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::NoSocket);
+  }
+  if (source.open(0) == -1) {
+    return reportResult(NetResult::SourceOpenFailed);
+  }
+  const NetResult result = writeSourceRaw(source);
+  source.close();
+  return result;
+}
+
+int CUT_WSClient::writeText(const char* text, int length) {
+  if (text == nullptr || connection == INVALID_SOCKET) {
+    return 0;
+  }
+  if (length <= 0) {
+    length = static_cast<int>(std::strlen(text));
+  }
+  if (length == 0) {
+    return 0;
+  }
+  const int count = sysSend(connection, text, length, 0);
+  return count < 0 ? 0 : count;
+}
+
+int CUT_WSClient::writeAll(const char* data, int length) {
+  int sent = 0;
+  while (data != nullptr && sent < length) {
+    const int count = writeText(data + sent, length - sent);
+    if (count == 0) {
+      break;
+    }
+    sent += count;
+  }
+  return sent;
+}
+
+int CUT_WSClient::writeWrapped(const char* text, int length, int width) {
+  if (text == nullptr || width <= 0) {
+    return 0;
+  }
+  if (length < 0) {
+    length = static_cast<int>(std::strlen(text));
+  }
+  int sent = 0;
+  while (sent < length && !isCancelled()) {
+    const int piece = std::min(width, length - sent);
+    if (writeText(text + sent, piece) != piece || writeText("\r\n", 2) != 2) {
+      break;
+    }
+    sent += piece;
+  }
+  return sent;
+}
+
+NetResult CUT_WSClient::writeFile(const char* path) {
+  FileDataSource source(path, 4096);
+  return writeSource(source);
+}
+
+NetResult CUT_WSClient::writeDatagram(const char* data, int& length) {
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::NoSocket);
+  }
+  const int count = static_cast<int>(sendto(connection, data, length, kSendNoSignal,
+                                            reinterpret_cast<const sockaddr*>(&remoteSocketAddress),
+                                            sizeof remoteSocketAddress));
+  if (count < 0) {
+    return reportResult(NetResult::SendFailed);
+  }
+  length = count;
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::waitWritable(long seconds, long microseconds) {
+  const bool ready = connection != INVALID_SOCKET &&
+                     platform::WaitSocket(connection, true, seconds, microseconds) == 1;
+  return reportResult(ready ? NetResult::Success : NetResult::Failed);
+}
+
+// ---- receiving --------------------------------------------------------------------------------
+
+NetResult CUT_WSClient::readToSourceLimited(ByteSink& target, int timeoutSeconds, long maxBytes) {
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::NoSocket);
+  }
+  char block[kReceiveBlock];
+  long received = 0;
+  for (;;) {
+    long room = std::min<long>(kReceiveBlock, target.capacity());
+    if (maxBytes > 0) {
+      room = std::min(room, maxBytes - received);
+    }
+    if (room <= 0) {
+      return reportResult(NetResult::Success);
+    }
+    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
+      return reportResult(NetResult::ReadTimedOut);
+    }
+    const int count = readSome(block, static_cast<int>(room), 0);
+    if (count <= 0) {
+      return reportResult(count == 0 ? NetResult::Success : NetResult::ReadFailed);
+    }
+    if (target.take(block, count) != count) {
+      return reportResult(NetResult::SourceWriteFailed);
+    }
+    received += count;
+    if (!readProgress(received) || isCancelled()) {
+      return reportResult(NetResult::Cancelled);
+    }
+  }
+}
+
+NetResult CUT_WSClient::readToSource(DataSource& source, int mode, int timeoutSeconds,
+                                     long maxBytes) {
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::NoSocket);
+  }
+  if (mode != 1 && mode != 2) {
+    return reportResult(NetResult::BadSourceMode);
+  }
+  if (source.open(mode) == -1) {
+    return reportResult(NetResult::SourceOpenFailed);
+  }
+  char block[kReceiveBlock];
+  long received = 0;
+  NetResult result = NetResult::Success;
+  for (;;) {
+    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
+      result = NetResult::ReadTimedOut;
+      break;
+    }
+    int wanted = kReceiveBlock;
+    if (maxBytes > 0) {
+      wanted = static_cast<int>(std::min<long>(maxBytes - received, kReceiveBlock));
+      if (wanted == 0) {
+        break;
+      }
+    }
+    const int count = readSome(block, wanted, 0);
+    if (count <= 0) {
+      result = count == 0 ? NetResult::Success : NetResult::ReadFailed;
+      break;
+    }
+    if (source.write(block, count) != count) {
+      result = NetResult::SourceWriteFailed;
+      break;
+    }
+    received += count;
+    if (!readProgress(received) || isCancelled()) {
+      result = NetResult::Cancelled;
+      break;
+    }
+  }
+  source.close();
+  return reportResult(result);
+}
+
+int CUT_WSClient::readSome(char* buffer, int length, int timeoutSeconds) {
+  if (buffer == nullptr || length <= 0 || connection == INVALID_SOCKET) {
+    return connection == INVALID_SOCKET ? -1 : 0;
+  }
+  if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
+    return 0;
+  }
+  return sysRecv(connection, buffer, length, 0);
+}
+
+int CUT_WSClient::readExactly(char* buffer, int length, int timeoutSeconds) {
+  int received = 0;
+  while (received < length) {
+    const int count = readSome(buffer + received, length - received, timeoutSeconds);
+    if (count <= 0) {
+      break;
+    }
+    received += count;
+  }
+  return received;
+}
+
+NetResult CUT_WSClient::readToFile(const char* path, int mode, int timeoutSeconds) {
+  FileDataSource source(path, 4096);
+  return readToSource(source, mode, timeoutSeconds, 0);
+}
+
+int CUT_WSClient::readLine(char* buffer, int size, int timeoutSeconds) {
+  if (buffer == nullptr || size < 1) {
+    return 0;
+  }
+  buffer[0] = '\0';
+  int stored = 0;
+  int room = size - 1;
+  // Peek into the caller's buffer, then consume only through the line feed: the rest of the
+  // stream stays queued for the next reader.
+  while (room > 0 && connection != INVALID_SOCKET) {
+    if (isCancelled()) {
+      break;
+    }
+    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
+      break;
+    }
+    char* next = buffer + stored;
+    const int peeked = sysRecv(connection, next, room, MSG_PEEK);
+    if (peeked < 1) {
+      break;
+    }
+    const void* lineFeed = std::memchr(next, '\n', static_cast<std::size_t>(peeked));
+    const int wanted = lineFeed != nullptr
+                           ? static_cast<int>(static_cast<const char*>(lineFeed) - next) + 1
+                           : peeked;
+    const int taken = sysRecv(connection, next, wanted, 0);
+    if (taken < 1) {
+      break;
+    }
+    stored += taken;
+    room -= taken;
+    buffer[stored] = '\0';
+    if (lineFeed != nullptr && taken == wanted) {
+      break;
+    }
+  }
+  return stored;
+}
+
+NetResult CUT_WSClient::discardPending() {
+  char scratch[kReceiveBlock];
+  while (connection != INVALID_SOCKET && hasPendingData()) {
+    if (sysRecv(connection, scratch, sizeof scratch, 0) <= 0) {
+      break;
+    }
+  }
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::readDatagram(char* buffer, int& length, int timeoutSeconds) {
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::NoSocket);
+  }
+  if (waitReadable(std::max(timeoutSeconds, 0), 0) != NetResult::Success) {
+    return reportResult(NetResult::ReadTimedOut);
+  }
+  sockaddr_in sender{};
+  socklen_t senderLength = sizeof sender;
+  const int count = static_cast<int>(
+      recvfrom(connection, buffer, length, 0, reinterpret_cast<sockaddr*>(&sender), &senderLength));
+  if (count < 0) {
+    return reportResult(NetResult::ReadFailed);
+  }
+  remoteSocketAddress = sender;
+  length = count;
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::waitReadable(long seconds, long microseconds) {
+  const bool ready =
+      connection != INVALID_SOCKET && sysWaitReadable(connection, seconds, microseconds) == 0;
+  return reportResult(ready ? NetResult::Success : NetResult::Failed);
+}
+
+// ---- hooks ------------------------------------------------------------------------------------
+
+NetResult CUT_WSClient::reportResult(NetResult code) {
+  return code;
+}
+bool CUT_WSClient::readProgress(long) {
+  return !isCancelled();
+}
+bool CUT_WSClient::writeProgress(long) {
+  return !isCancelled();
+}
+bool CUT_WSClient::isCancelled() {
+  return false;
+}
+void CUT_WSClient::onNotifyEvent(int, int) {}
+void CUT_WSClient::onNotifyRead(int) {}
+void CUT_WSClient::onNotifyWrite(int) {}
+
+// ---- settings and helpers ---------------------------------------------------------------------
+
+bool CUT_WSClient::hasPendingData() {
+  return connection != INVALID_SOCKET && hasPendingData(connection);
+}
+
+NetResult CUT_WSClient::setReceiveTimeout(int milliseconds) {
+  if (platform::SetSocketTimeout(connection, SO_RCVTIMEO, milliseconds) == SOCKET_ERROR) {
+    return reportResult(NetResult::Failed);
+  }
+  receiveTimeoutMs = milliseconds;
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::setSendTimeout(int milliseconds) {
+  if (platform::SetSocketTimeout(connection, SO_SNDTIMEO, milliseconds) == SOCKET_ERROR) {
+    return reportResult(NetResult::Failed);
+  }
+  sendTimeoutMs = milliseconds;
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::setNonBlocking(int flag) {
+  u_long argument = flag != 0 ? 1 : 0;
+  if (ioctlsocket(connection, FIONBIO, &argument) == SOCKET_ERROR) {
+    return reportResult(NetResult::Failed);
+  }
+  nonBlocking = flag;
+  return reportResult(NetResult::Success);
+}
+
+NetResult CUT_WSClient::resolveHost(const char* name, char* buffer, int bufferSize) {
+  if (name == nullptr || buffer == nullptr) {
+    return reportResult(NetResult::HostNotFound);
+  }
+  const char* at = std::strrchr(name, '@');
+  const std::string host = at != nullptr ? at + 1 : name;
+  std::string dotted;
+  if (std::optional<std::string> fixed = HostOverrides::instance().lookUp(host)) {
+    dotted = *fixed;
+  } else if (!platform::ResolveIPv4(host.c_str(), dotted)) {
+    return reportResult(NetResult::HostNotFound);
+  }
+  if (static_cast<int>(dotted.size()) + 1 > bufferSize) {
+    return reportResult(NetResult::BufferTooSmall);
+  }
+  std::memcpy(buffer, dotted.c_str(), dotted.size() + 1);
+  return reportResult(NetResult::Success);
+}
+
+bool CUT_WSClient::isDottedAddress(const char* text) {
+  return text != nullptr && inet_addr(text) != INADDR_NONE;
+}
+
+void CUT_WSClient::closeConnection() {
+  sysClose(connection);
+  connection = INVALID_SOCKET;
+}
+
+void CUT_WSClient::applyTimeouts() {
+  setReceiveTimeout(receiveTimeoutMs);
+  setSendTimeout(sendTimeoutMs);
+}
+
+void CUT_WSClient::recordPorts() {
+  remotePort = ntohs(remoteSocketAddress.sin_port);
+  localPort = LocalPortOf(connection);
+}

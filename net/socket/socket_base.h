@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/winsock.h"
+
+/// The socket primitives shared by the client, the listening server and its connection workers,
+/// and the hook called once a connection stands. Each primitive is one socket call.
+class SocketBase {
+ public:
+  virtual ~SocketBase() = default;
+
+  /// Called once a connection stands (after a connect or an accept). 0 lets it proceed; any other
+  /// value closes it and becomes the caller's result.
+  virtual int onConnected(SOCKET socket, const char* addressText);
+
+  /// Closes the socket handle: 0, or -1 on failure.
+  virtual int sysClose(SOCKET socket);
+
+  /// Shuts the connection down in direction `how` (2: both): 0, or -1 on failure.
+  virtual int sysShutdown(SOCKET socket, int how);
+
+  /// One recv: the byte count, 0 when the peer has closed, -1 on error. `flags` is 0 or MSG_PEEK.
+  virtual int sysRecv(SOCKET socket, char* buffer, int length, int flags);
+
+  /// One send: the byte count, or -1.
+  virtual int sysSend(SOCKET socket, const char* data, int length, int flags);
+
+  /// True when bytes are waiting to be received.
+  virtual bool hasPendingData(SOCKET socket);
+
+  /// Waits until the socket can be read: 0 when it can, 1 when the time ran out or on error.
+  virtual int sysWaitReadable(SOCKET socket, long seconds, long microseconds);
+};
