@@ -480,6 +480,7 @@ NetResult HttpFetchClient::sendHeaders() {
 
 NetResult HttpFetchClient::readStatusAndHeaders() {
   char line[kLineBuffer];
+  bool cut = false;  // the previous piece ended before its line feed
   for (int lines = 0;; ++lines) {
     if (isCancelled()) {
       disconnect();
@@ -489,9 +490,16 @@ NetResult HttpFetchClient::readStatusAndHeaders() {
     if (lines == kMaxHeaderLines) {
       return reportResult(NetResult::ReadFailed);
     }
-    if (readLine(line, sizeof line, receiveTimeout() / 1000) < 3) {
+    const int count = readLine(line, sizeof line, receiveTimeout() / 1000);
+    // The line end of a line cut at the end of a piece is no blank line.
+    if (cut && count > 0 && (line[0] == '\r' || line[0] == '\n') && count <= 2) {
+      cut = false;
+      continue;
+    }
+    if (count < 3) {
       return reportResult(NetResult::Success);
     }
+    cut = line[count - 1] != '\n';
     stripLineEnd(line);
     if (lines == 0) {
       int code = 0;
@@ -514,7 +522,8 @@ NetResult HttpFetchClient::readBodyLines() {
     if (total > kMaxBodyLineBytes) {
       return reportResult(NetResult::ReadFailed);
     }
-    const bool ended = endsWithLineEnd(line);
+    // Only a line feed ends a line: a CR that fills a piece is followed by its LF in the next.
+    const bool ended = line[count - 1] == '\n';
     stripLineEnd(line);
     if (!previousEnded && responseBody.count() > 0) {
       const std::string joined = std::string(responseBody.at(responseBody.count() - 1)) + line;

@@ -126,12 +126,16 @@ NetResult CUT_WSClient::connectFromLocal(unsigned localPortNumber, unsigned remo
     return reportResult(NetResult::SocketCreateFailed);
   }
   const sockaddr_in local = SocketAddress(family, localAddress, localPortNumber);
+  // A socket that failed to bind or connect is closed: kept, it would leak and make every retry
+  // AlreadyOpen.
   if (bind(connection, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    closeConnection();
     return reportResult(NetResult::BindFailed);
   }
   remoteSocketAddress = SocketAddress(family, remoteAddressText, remotePortNumber);
   if (connect(connection, reinterpret_cast<const sockaddr*>(&remoteSocketAddress),
               sizeof remoteSocketAddress) == SOCKET_ERROR) {
+    closeConnection();
     return reportResult(NetResult::ConnectFailed);
   }
   if (remoteAddressText != nullptr) {
@@ -250,7 +254,12 @@ NetResult CUT_WSClient::acceptIncoming() {
   CopyAddress(remoteAddress, DottedText(peer.sin_addr).c_str());
   remotePort = ntohs(peer.sin_port);
   localPort = LocalPortOf(connection);
-  return reportResult(static_cast<NetResult>(onConnected(connection, remoteAddress)));
+  const int hook = onConnected(connection, remoteAddress);
+  if (hook != 0) {
+    // A connection the hook turns down is closed, as after a connect: the peer learns at once.
+    closeConnection();
+  }
+  return reportResult(static_cast<NetResult>(hook));
 }
 
 // ---- sending ----------------------------------------------------------------------------------
@@ -262,7 +271,8 @@ NetResult CUT_WSClient::writeSourceRaw(DataSource& source) {
   char block[kSendBlock];
   long sent = 0;
   for (int count; (count = source.read(block, kSendBlock)) > 0;) {
-    if (writeText(block, count) == 0) {
+    // One send may take only part of a block; the rest must follow, not be dropped.
+    if (writeAll(block, count) != count) {
       return reportResult(NetResult::SendFailed);
     }
     sent += count;
@@ -402,16 +412,17 @@ NetResult CUT_WSClient::readToSource(DataSource& source, int mode, int timeoutSe
   long received = 0;
   NetResult result = NetResult::Success;
   for (;;) {
-    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
-      result = NetResult::ReadTimedOut;
-      break;
-    }
+    // The limit is checked before waiting: once it is reached there is nothing to wait for.
     int wanted = kReceiveBlock;
     if (maxBytes > 0) {
       wanted = static_cast<int>(std::min<long>(maxBytes - received, kReceiveBlock));
       if (wanted == 0) {
         break;
       }
+    }
+    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
+      result = NetResult::ReadTimedOut;
+      break;
     }
     const int count = readSome(block, wanted, 0);
     if (count <= 0) {

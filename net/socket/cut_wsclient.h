@@ -53,7 +53,8 @@ class CUT_WSClient : public SocketBase {
                                  const char* address = nullptr);
   /// Success when a connection waits to be accepted within `seconds`, else Failed.
   virtual NetResult waitForIncoming(long seconds);
-  /// Accepts a connection in place of any open one; the result is what onConnected answers.
+  /// Accepts a connection in place of any open one; the result is what onConnected answers, and
+  /// a non-zero answer closes the connection.
   virtual NetResult acceptIncoming();
   /// Sends all bytes of an already open source, leaving it open.
   virtual NetResult writeSourceRaw(DataSource& source);

@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include "net/socket/cut_wsclient.h"
+#include "tests/support/scripted_peer.h"
+
+namespace {
+
+using test_support::Pause;
+using test_support::ScriptedPeer;
+using test_support::SocketsInUse;
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<unsigned short>(port));
+  return address;
+}
+
+// A port of 127.0.0.1 where nobody listens: one the system just handed out and took back.
+int ClosedPort() {
+  const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = Loopback(0);
+  socklen_t length = sizeof address;
+  EXPECT_EQ(bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  closesocket(probe);
+  return ntohs(address.sin_port);
+}
+
+// A socket whose non-blocking connect to 127.0.0.1:port has come to an end, either way.
+SOCKET ConnectAndWait(int port) {
+  const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  u_long on = 1;
+  EXPECT_EQ(ioctlsocket(client, FIONBIO, &on), 0);
+  const sockaddr_in address = Loopback(port);
+  connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  EXPECT_EQ(platform::WaitSocket(client, true, 5, 0), 1) << "the connect never ended";
+  return client;
+}
+
+TEST(SocketErrorTextTest, TellsTheErrorPendingOnASocket) {
+  SocketsInUse sockets;
+  ScriptedPeer peer({{Pause(5000)}});
+  ASSERT_NE(peer.port(), 0) << peer.failure();
+  struct Case {
+    const char* name;
+    int port;
+    const char* text;
+    int code;
+  };
+  const Case cases[] = {
+      {"connected", peer.port(), "Last error not available", 0},
+      {"refused", ClosedPort(), "Connection refused.", 10061},  // Windows Sockets numbering
+  };
+  for (const Case& c : cases) {
+    const SOCKET client = ConnectAndWait(c.port);
+    int code = -1;
+    EXPECT_STREQ(socketErrorText(client, &code), c.text) << c.name;
+    EXPECT_EQ(code, c.code) << c.name;
+    closesocket(client);
+  }
+}
+
+TEST(SocketErrorTextTest, TellsWhyTheQueryFailed) {
+  SocketsInUse sockets;
+  const SOCKET closed = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_NE(closed, INVALID_SOCKET);
+  closesocket(closed);
+  for (const SOCKET socket : {INVALID_SOCKET, closed}) {
+    int code = 0;
+    EXPECT_STREQ(socketErrorText(socket, &code), "GetSockOpt error: WSAENOTSOCK");
+    EXPECT_EQ(code, WSAENOTSOCK);
+  }
+}
+
+}  // namespace
