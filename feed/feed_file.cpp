@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "feed/nesting_check.h"
@@ -62,6 +63,10 @@ bool LoadFeedFile(TiXmlDocument& document, const std::string& path) {
 }
 
 bool SaveFeedFile(const TiXmlDocument& document, const std::string& path) {
+  // Writers take turns: two update cycles may overlap at their ends, and must not share the
+  // temporary file.
+  static std::mutex writing;
+  std::lock_guard<std::mutex> lock(writing);
   const std::string partial = path + ".part";
   // A leftover from an interrupted run is ours to remove; anything that reappears in its place
   // makes the creation fail rather than be written through.

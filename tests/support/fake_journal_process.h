@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace test_support {
+
+/// The fake journal service (tools/fake_journal) running as a child process on 127.0.0.1, with a
+/// copy of the sample data in a scratch folder. Stopped and waited for on destruction.
+class FakeJournalProcess {
+ public:
+  /// Starts the service; ready() tells whether it came up within ten seconds.
+  FakeJournalProcess();
+  ~FakeJournalProcess();
+  FakeJournalProcess(const FakeJournalProcess&) = delete;
+  FakeJournalProcess& operator=(const FakeJournalProcess&) = delete;
+
+  bool ready() const { return port_ > 0; }
+  int port() const { return port_; }
+  /// Sends a control request such as "fault?journal=fern&kind=404"; true when it answered "ok".
+  bool control(const std::string& request) const;
+  /// Every request the service logged so far, one JSON object per line.
+  std::string log() const;
+
+ private:
+  std::string folder_;
+  int pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace test_support

@@ -1,0 +1,184 @@
+#include "update/feed_download.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+#include <utility>
+
+#include "feed/merged_feed.h"
+#include "net/http_client/http_fetch_client.h"
+#include "platform/mutex_lock.h"
+#include "update/md5.h"
+#include "update/service_config.h"
+
+Credentials FetchCredentials;
+int PendingDownloads = 0;
+HANDLE DownloadLock = nullptr;
+
+namespace {
+
+constexpr auto kLaunchStagger = std::chrono::milliseconds(500);
+constexpr char kDigestUri[] = "/data/rss?auth=digest";
+// Feed addresses are formed in 256-byte buffers.
+constexpr std::size_t kUrlCapacity = 256;
+
+// The process's pseudo-random generator, seeded once per batch and drawn from by every fetcher
+// of the batch at once.
+class SharedRandom {
+ public:
+  void seed(unsigned value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    engine_.seed(value);
+  }
+  unsigned next() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<unsigned>(engine_());
+  }
+
+ private:
+  std::mutex mutex_;
+  std::minstd_rand engine_;
+};
+
+SharedRandom& Random() {
+  static SharedRandom random;
+  return random;
+}
+
+void CountFetcherDone() {
+  platform::MutexLock lock(DownloadLock);
+  --PendingDownloads;
+}
+
+// Asks the server again with a Digest answer to the challenge of the first response.
+void AnswerDigestChallenge(HttpFetchClient& client, const std::string& url,
+                           const std::string& path) {
+  char scheme[29];
+  char realm[29];
+  char nonce[1000];
+  client.getDigestChallenge(scheme, realm, nonce);
+  client.clearHeaders();
+  client.addHeader(
+      DigestAuthorizationLine(FetchCredentials, realm, nonce, MakeClientNonce(45)).c_str());
+  client.getToFile(url.c_str(), path.c_str());
+}
+
+}  // namespace
+
+std::string MakeClientNonce(int length) {
+  std::string nonce;
+  for (int i = 0; i < length; ++i) {
+    unsigned value = Random().next() % 122;
+    if (value < 48) {
+      value += 48;
+    }
+    if (value > 57 && value < 65) {
+      value += 7;
+    }
+    if (value > 90 && value < 97) {
+      value += 6;
+    }
+    nonce += static_cast<char>(value);
+  }
+  return nonce;
+}
+
+std::string FeedUrl(const std::string& name, bool authenticated) {
+  const std::string query = authenticated ? "?auth=digest" : "";
+  if (!name.empty() && (name[0] == '_' || name[0] == '-')) {
+    return "http://" + ActiveServiceConfig.usersHost + "/" + name + "/data/rss" + query;
+  }
+  std::string url =
+      "http://" + name + "." + ActiveServiceConfig.journalDomain + "/data/rss" + query;
+  for (char& c : url) {
+    if (c == '_') {
+      c = '-';
+    }
+  }
+  return url;
+}
+
+std::string DigestAuthorizationLine(const Credentials& credentials, const std::string& realm,
+                                    const std::string& nonce, const std::string& cnonce) {
+  const std::string nc = "00000001";
+  const std::string qop = "auth";
+  const std::string ha1 = Md5Hex(credentials.userName + ":" + realm + ":" + credentials.password);
+  const std::string ha2 = Md5Hex(std::string("GET:") + kDigestUri);
+  const std::string response =
+      Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2);
+  return "Authorization: Digest username=\"" + credentials.userName + "\", realm=\"" + realm +
+         "\", nonce=\"" + nonce + "\", algorithm=MD5, nc=" + nc + ", cnonce=\"" + cnonce +
+         "\", uri=\"" + kDigestUri + "\", qop=" + qop + ", response=\"" + response + "\"";
+}
+
+int FeedFetcher(std::string name) {
+  const char* temp = std::getenv("TEMP");
+  const std::optional<std::string> path =
+      temp != nullptr && *temp != '\0' ? FriendFeedPath(temp, name) : std::nullopt;
+  const bool authenticated = !FetchCredentials.password.empty();
+  const std::string url = FeedUrl(name, authenticated);
+  // A name whose file path or address would not fit is not fetched, but still counted done.
+  if (path && url.size() < kUrlCapacity) {
+    HttpFetchClient client;
+    client.getToFile(url.c_str(), path->c_str());
+    if (authenticated) {
+      if (client.statusCode() == 401) {
+        AnswerDigestChallenge(client, url, *path);
+      } else {
+        std::printf("%d", client.statusCode());
+        std::fflush(stdout);
+      }
+    }
+  }
+  CountFetcherDone();
+  return 0;
+}
+
+int LaunchFeedFetchers(std::vector<std::string> friendNames) {
+  for (std::string& name : friendNames) {
+    std::thread(FeedFetcher, std::move(name)).detach();
+    std::this_thread::sleep_for(kLaunchStagger);
+  }
+  return 0;
+}
+
+void StartFeedDownloads(const std::vector<std::string>& friendNames) {
+  DownloadLock = CreateMutexA(nullptr, FALSE, "MutexName");
+  Random().seed(static_cast<unsigned>(std::time(nullptr)));
+  {
+    platform::MutexLock lock(DownloadLock);
+    PendingDownloads = static_cast<int>(friendNames.size());
+  }
+  // The launcher walks its own copy, so the next cycle may refill FriendList at any time.
+  if (!friendNames.empty()) {
+    std::thread(LaunchFeedFetchers, friendNames).detach();
+  }
+}
+
+bool FeedDownloadsDone() {
+  int pending;
+  {
+    platform::MutexLock lock(DownloadLock);
+    pending = PendingDownloads;
+  }
+  if (pending != 0) {
+    return false;
+  }
+  CloseHandle(DownloadLock);
+  DownloadLock = nullptr;
+  return true;
+}
+
+void ResetPendingDownloads() {
+  if (DownloadLock != nullptr) {
+    platform::MutexLock lock(DownloadLock);
+    PendingDownloads = 0;
+  } else {
+    PendingDownloads = 0;
+  }
+}

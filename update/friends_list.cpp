@@ -1,0 +1,73 @@
+#include "update/friends_list.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "net/http_client/http_fetch_client.h"
+#include "platform/mutex_lock.h"
+#include "shell/app_settings.h"
+#include "update/feed_download.h"
+#include "update/service_config.h"
+
+FriendNames FriendList;
+
+void FriendNames::clear() {
+  names_.clear();
+  ResetPendingDownloads();
+}
+
+void FriendNames::append(std::string name) {
+  names_.push_back(std::move(name));
+}
+
+std::string FriendsListPath() {
+  const char* temp = std::getenv("TEMP");
+  return temp != nullptr && *temp != '\0' ? std::string(temp) + "/friends.list" : std::string();
+}
+
+void DownloadFriendsList() {
+  HttpFetchClient client;
+  std::string url;
+  {
+    platform::MutexLock lock(UpdateMutex);
+    url = ActiveServiceConfig.site + "/misc/fdata.bml?user=" + AppSettings.userName;
+  }
+  const std::string path = FriendsListPath();
+  if (!path.empty()) {
+    client.getToFile(url.c_str(), path.c_str());
+  }
+}
+
+bool IsSafeFriendName(const std::string& name) {
+  if (name.empty()) {
+    return false;
+  }
+  for (unsigned char c : name) {
+    const bool letterOrDigit =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!letterOrDigit && c != '_' && c != '-') {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> ReadFriendNames(const std::string& path) {
+  std::vector<std::string> names;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
+  if (!file) {
+    return names;
+  }
+  // Lines are read 255 characters at a time; a longer line is read as several.
+  char line[256];
+  while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+    char mark;
+    char name[256];
+    if (std::sscanf(line, "%c %255s", &mark, name) == 2 && mark == '>' && IsSafeFriendName(name)) {
+      names.emplace_back(name);
+    }
+  }
+  return names;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// The friend names of the current update cycle, in the order of "friends.list".
+class FriendNames {
+ public:
+  /// Empties the list; the pending download count of the last batch goes to 0 with it.
+  void clear();
+  void append(std::string name);
+  const std::vector<std::string>& names() const { return names_; }
+  std::size_t size() const { return names_.size(); }
+
+ private:
+  std::vector<std::string> names_;
+};
+
+/// The friends of the current cycle. Written by the update thread before the downloads start.
+extern FriendNames FriendList;
+
+/// The path of "friends.list": the value of TEMP followed by "/friends.list"; empty when TEMP is
+/// not set.
+std::string FriendsListPath();
+
+/// Fetches the friends-data page of the current user into FriendsListPath(). The outcome is not
+/// reported: on failure the file keeps what the last cycle got.
+void DownloadFriendsList();
+
+/// The friend names of the file at `path`, in file order, duplicates kept: each line (read 255
+/// characters at a time) whose first character is ">" names the word after it. Names holding
+/// anything but ASCII letters, digits, "_" and "-" are skipped: they come from the network and
+/// become file and host names. A missing file gives no names.
+std::vector<std::string> ReadFriendNames(const std::string& path);
+
+/// True for a name made only of ASCII letters, digits, "_" and "-" (and not empty).
+bool IsSafeFriendName(const std::string& name);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+/// True while an update cycle runs (from claiming the work to finishing the merge). Written under
+/// UpdateMutex; the tray menu and the animation read it without the lock.
+extern std::atomic<bool> updateInProgress;
+
+/// The path of "all.xml": TEMP, the platform's separator and "all.xml", formed once by
+/// SetAllXmlPath at start-up.
+extern std::string AllXmlPath;
+
+/// Forms AllXmlPath from the current value of TEMP (empty when TEMP is not set).
+void SetAllXmlPath();
+
+/// Called first thing by every cycle thread; the tray animation sets it. May be null.
+extern void (*UpdateStartedHook)();
+
+/// Starts a thread that runs one update cycle, and returns at once.
+void StartUpdateCycle();
+
+/// One update cycle: the friends list, every friend's feed, the merge into "all.xml". Ends at
+/// once when another cycle runs. Returns 0.
+int RunUpdateCycle();
