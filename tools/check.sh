@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: once as shipped, once under AddressSanitizer with
-# UndefinedBehaviorSanitizer, once under ThreadSanitizer. Stops at the first failure.
+# Runs the fake journal service's tests, then builds everything and runs every test: once as
+# shipped, once under AddressSanitizer with UndefinedBehaviorSanitizer, once under
+# ThreadSanitizer. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,9 @@ run_suite() {
   echo "== ${dir}: tests"
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 600
 }
+
+echo "== the fake journal service: its own tests"
+python3 -m unittest discover -s tools/fake_journal
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \

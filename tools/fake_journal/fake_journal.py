@@ -462,12 +462,14 @@ class Handler(BaseHTTPRequestHandler):
             "headers": [[name, value] for name, value in self.headers.items()],
             "status": None,
         }
+        started = time.monotonic()
         try:
             self.route()
         except (ConnectionError, socket.timeout):
             self.record["error"] = "connection lost"
         finally:
             self.close_connection = True
+            self.record["seconds"] = round(time.monotonic() - started, 4)
             self.service.log(self.record)
 
     def send_body(self, status, body, content_type="text/plain; charset=utf-8", extra=(), length=None):
