@@ -38,14 +38,6 @@ bool WouldBlock(int error) {
   return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS || error == WSAEINTR;
 }
 
-sockaddr_in LoopbackAddress(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<unsigned short>(port));
-  return address;
-}
-
 std::string SocketError(const char* call) {
   return std::string(call) + " failed with error " + std::to_string(WSAGetLastError());
 }
@@ -95,6 +87,14 @@ const char* ActionName(Step::Action action) {
 }
 
 }  // namespace
+
+sockaddr_in LoopbackAddress(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<unsigned short>(port));
+  return address;
+}
 
 Step ReadUntil(std::string text, int limitMilliseconds) {
   return {Step::Action::kReadUntil, std::move(text), limitMilliseconds};

@@ -25,6 +25,9 @@ class SocketsInUse {
   bool started_;
 };
 
+/// 127.0.0.1 and `port` (0: any port, for bind).
+sockaddr_in LoopbackAddress(int port);
+
 /// One thing the peer does on a connection. Build steps with the functions below.
 struct Step {
   enum class Action { kReadUntil, kSend, kSendForever, kPause, kClose, kReset };

@@ -16,19 +16,11 @@ long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<unsigned short>(port));
-  return address;
-}
-
 // A blocking client connection whose receives give up after 5 s.
 class Client {
  public:
   explicit Client(int port) : socket_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
-    const sockaddr_in address = Loopback(port);
+    const sockaddr_in address = LoopbackAddress(port);
     connected_ =
         socket_ != INVALID_SOCKET &&
         connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
@@ -204,7 +196,7 @@ TEST(FullBacklogListenerTest, ConnectsToItStayPending) {
   ASSERT_NE(client, INVALID_SOCKET);
   u_long on = 1;
   ASSERT_EQ(ioctlsocket(client, FIONBIO, &on), 0);
-  const sockaddr_in address = Loopback(listener.port());
+  const sockaddr_in address = LoopbackAddress(listener.port());
   EXPECT_EQ(connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address),
             SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);

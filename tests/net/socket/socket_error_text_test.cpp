@@ -5,22 +5,15 @@
 
 namespace {
 
+using test_support::LoopbackAddress;
 using test_support::Pause;
 using test_support::ScriptedPeer;
 using test_support::SocketsInUse;
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<unsigned short>(port));
-  return address;
-}
-
 // A port of 127.0.0.1 where nobody listens: one the system just handed out and took back.
 int ClosedPort() {
   const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = Loopback(0);
+  sockaddr_in address = LoopbackAddress(0);
   socklen_t length = sizeof address;
   EXPECT_EQ(bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   EXPECT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
@@ -33,7 +26,7 @@ SOCKET ConnectAndWait(int port) {
   const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   u_long on = 1;
   EXPECT_EQ(ioctlsocket(client, FIONBIO, &on), 0);
-  const sockaddr_in address = Loopback(port);
+  const sockaddr_in address = LoopbackAddress(port);
   connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   EXPECT_EQ(platform::WaitSocket(client, true, 5, 0), 1) << "the connect never ended";
   return client;
