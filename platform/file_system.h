@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <string>
+
+#include "platform/win32.h"
 
 namespace platform {
 
@@ -22,5 +25,19 @@ bool ReplaceFile(const std::string& from, const std::string& to);
 
 /// Removes the file `path`; false when it was not there or could not be removed.
 bool RemoveFile(const std::string& path);
+
+/// The real path of the directory `path`, every link resolved, ending with kDirectorySeparator.
+/// False when it does not resolve.
+bool RealDirectoryPath(const char* path, std::string& real);
+
+/// Opens `path` for reading (shared with other readers) when it names a regular file whose real
+/// location lies inside `realDirectory`, a path as RealDirectoryPath gives it. A link that leads
+/// outside, a directory, a FIFO or a device gives INVALID_HANDLE_VALUE, as a missing file does;
+/// the check is made on the file actually opened, and opening never waits on a FIFO. Close the
+/// handle with CloseHandle.
+HANDLE OpenFileInside(const char* path, const std::string& realDirectory);
+
+/// The last write time of an open file, in seconds since 1970 (UTC). False when it cannot be read.
+bool GetLastWriteTime(HANDLE file, std::time_t& seconds);
 
 }  // namespace platform

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 namespace platform {
 
@@ -26,6 +28,21 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
+}
+
+bool RealDirectoryPath(const char* path, std::string& real) {
+  if (path == nullptr) {
+    return false;
+  }
+  char resolved[PATH_MAX];
+  if (::realpath(path, resolved) == nullptr) {
+    return false;
+  }
+  real = resolved;
+  if (real.empty() || real.back() != kDirectorySeparator) {
+    real += kDirectorySeparator;
+  }
+  return true;
 }
 
 }  // namespace platform

@@ -122,6 +122,19 @@ int GetPendingError(SOCKET socket, int& error);
 /// Returns 1 when it can, 0 when the time ran out, SOCKET_ERROR on failure.
 int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds);
 
+/// Lets a new listening socket bind a port whose earlier connections still linger in TIME_WAIT,
+/// so that a server can listen again on the port it just left. Call before bind. Does nothing on
+/// Windows, where SO_REUSEADDR would let another program take over a port in use. Returns 0, or
+/// SOCKET_ERROR.
+int AllowAddressReuse(SOCKET socket);
+
+/// Lets the many small sends of one answer leave together: partial segments wait until a
+/// segment fills or the connection is shut down (TCP_CORK; at most 200 ms). Each small send
+/// then costs a copy instead of a trip through the network stack, and none waits for the
+/// acknowledgement of the one before. Where the system has no such option, every send goes out
+/// at once instead (TCP_NODELAY). Returns 0, or SOCKET_ERROR.
+int GatherSends(SOCKET socket);
+
 /// Resolves a host name to its first IPv4 address, as dotted text. Safe to call from many
 /// threads at once. Returns false when the name does not resolve.
 bool ResolveIPv4(const char* name, std::string& dotted);

@@ -5,11 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 
+#include "platform/file_system.h"
 #include "platform/posix/kernel_objects.h"
 #include "platform/win32.h"
 
@@ -96,6 +101,20 @@ int OpenDescriptor(const char* path, int flags) {
     return Discard(descriptor, errno);
   }
   return descriptor;
+}
+
+// The real path of the file open on `descriptor` into `real` (PATH_MAX bytes). The kernel names
+// the very file that was opened; only without /proc is the path resolved again, which a link
+// swapped in meanwhile could fool.
+bool RealPathOfOpenFile(int descriptor, const char* openedPath, char* real) {
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", descriptor);
+  const ssize_t length = ::readlink(link, real, PATH_MAX - 1);
+  if (length > 0 && length < PATH_MAX - 1) {
+    real[length] = '\0';
+    return true;
+  }
+  return length < 0 && ::realpath(openedPath, real) != nullptr;
 }
 
 std::shared_ptr<FileObject> LookUpFile(HANDLE file) {
@@ -251,3 +270,47 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
   SetLastErrorCode(ERROR_SUCCESS);
   return static_cast<DWORD>(size);
 }
+
+namespace platform {
+
+HANDLE OpenFileInside(const char* path, const std::string& realDirectory) {
+  if (path == nullptr || realDirectory.empty()) {
+    SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  int descriptor;
+  do {
+    // Not blocking: a FIFO planted at the path must not hold the caller until a writer comes.
+    descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    FailWithErrno();
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat status;
+  char real[PATH_MAX];
+  const bool regular = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+  const bool inside = regular && RealPathOfOpenFile(descriptor, path, real) &&
+                      std::strncmp(real, realDirectory.c_str(), realDirectory.size()) == 0 &&
+                      real[realDirectory.size()] != '\0';
+  if (!inside) {
+    ::close(descriptor);
+    SetLastErrorCode(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  // O_NONBLOCK stays: it changes nothing for reads of a regular file.
+  SetLastErrorCode(ERROR_SUCCESS);
+  return RegisterHandle(std::make_shared<FileObject>(descriptor));
+}
+
+bool GetLastWriteTime(HANDLE file, std::time_t& seconds) {
+  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  struct stat status;
+  if (!object || ::fstat(object->descriptor(), &status) != 0) {
+    return false;
+  }
+  seconds = status.st_mtime;
+  return true;
+}
+
+}  // namespace platform

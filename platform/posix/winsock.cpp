@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -190,6 +191,21 @@ int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds) 
       return SOCKET_ERROR;
     }
   }
+}
+
+int AllowAddressReuse(SOCKET socket) {
+  const int on = 1;
+  return ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ? SOCKET_ERROR : 0;
+}
+
+int GatherSends(SOCKET socket) {
+  const int on = 1;
+#ifdef TCP_CORK
+  const int option = TCP_CORK;
+#else
+  const int option = TCP_NODELAY;
+#endif
+  return ::setsockopt(socket, IPPROTO_TCP, option, &on, sizeof on) < 0 ? SOCKET_ERROR : 0;
 }
 
 bool ResolveIPv4(const char* name, std::string& dotted) {
