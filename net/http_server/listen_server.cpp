@@ -1,0 +1,693 @@
+#include "net/http_server/listen_server.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "net/http_client/data_source.h"
+#include "net/http_client/file_data_source.h"
+#include "net/socket/cut_wsclient.h"
+
+namespace {
+
+// Blocks of sent sources and of received bodies, as the design moves them.
+constexpr int kSendBlock = 255;
+constexpr int kReceiveBlock = 256;
+// The accept thread gets this long to leave after the wake-up before its socket is shut.
+constexpr std::chrono::milliseconds kAcceptThreadWait{30000};
+// The wake-up connection goes to our own listening socket; it never needs long.
+constexpr int kWakeConnectLimitMs = 2000;
+// After an accept failure that may pass (no descriptors left, say), the next try waits this long.
+constexpr std::chrono::milliseconds kAcceptRetryPause{50};
+
+// Dotted text of an IPv4 address into `text` (16 bytes); inet_ntoa is not thread-safe.
+void FormatDotted(const in_addr& address, char (&text)[16]) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+// Accept failures after which the listening socket is of no more use: it was shut or closed.
+bool EndsAccepting(int error) {
+  return error == WSAEINVAL || error == WSAENOTSOCK || error == WSAEOPNOTSUPP || error == WSAEFAULT;
+}
+
+}  // namespace
+
+// ---- ConnectionWorker: sending ----------------------------------------------------------------
+
+int ConnectionWorker::writeText(const char* text, int length, int flags) {
+  if (text == nullptr) {
+    return -1;
+  }
+  if (length < 0) {
+    length = static_cast<int>(std::strlen(text));
+  }
+  return sysSend(socket, text, length, flags);
+}
+
+int ConnectionWorker::sendWhole(const char* data, int length) {
+  // One send normally takes it all; should it take less, the rest follows instead of being lost.
+  int sent = 0;
+  while (sent < length) {
+    const int count = writeText(data + sent, length - sent, 0);
+    if (count <= 0) {
+      return -1;
+    }
+    sent += count;
+  }
+  return sent;
+}
+
+NetResult ConnectionWorker::writeSource(DataSource& source, long& sent) {
+  if (source.open(0) == -1) {
+    return reportResult(NetResult::SourceOpenFailed);
+  }
+  char block[kSendBlock];
+  for (int count; (count = source.read(block, kSendBlock)) > 0;) {
+    if (sendWhole(block, count) < 0) {
+      source.close();
+      return reportResult(NetResult::WriteFailed);
+    }
+    sent += count;
+    if (!writeProgress(sent)) {
+      break;
+    }
+  }
+  source.close();
+  return reportResult(NetResult::Success);
+}
+
+int ConnectionWorker::writeAll(const char* data, int length, int flags) {
+  int sent = 0;
+  while (data != nullptr && sent < length) {
+    const int count = writeText(data + sent, length - sent, flags);
+    if (count <= 0) {
+      break;
+    }
+    sent += count;
+    if (server != nullptr && server->isShuttingDown()) {
+      break;
+    }
+  }
+  return sent;
+}
+
+int ConnectionWorker::writeWrapped(const char* text, int length, int width) {
+  if (text == nullptr || width <= 0) {
+    return 0;
+  }
+  if (length < 0) {
+    length = static_cast<int>(std::strlen(text));
+  }
+  int sent = 0;
+  std::string piece;
+  for (int start = 0; start < length; start += width) {
+    piece.assign(text + start, static_cast<std::size_t>(std::min(width, length - start)));
+    piece += "\r\n";
+    const int count = writeText(piece.data(), static_cast<int>(piece.size()), 0);
+    if (count <= 0) {
+      return count;
+    }
+    sent += count;
+  }
+  return sent;
+}
+
+NetResult ConnectionWorker::writeFile(const char* path, long& sent) {
+  FileDataSource source(path, 4096);
+  return writeSource(source, sent);
+}
+
+// ---- ConnectionWorker: receiving --------------------------------------------------------------
+
+int ConnectionWorker::readSome(char* buffer, int length, int timeoutSeconds) {
+  if (buffer == nullptr || length <= 0) {
+    return 0;
+  }
+  if (timeoutSeconds > 0 && sysWaitReadable(socket, timeoutSeconds, 0) != 0) {
+    return 0;
+  }
+  return sysRecv(socket, buffer, length, 0);
+}
+
+NetResult ConnectionWorker::readToSource(DataSource& source, long& received, int mode,
+                                         int timeoutSeconds) {
+  if (mode != 1 && mode != 2) {
+    return reportResult(NetResult::BadSourceMode);
+  }
+  if (source.open(mode) == -1) {
+    return reportResult(NetResult::SourceOpenFailed);
+  }
+  char block[kReceiveBlock];
+  NetResult result = NetResult::Success;
+  for (;;) {
+    if (timeoutSeconds > 0 && sysWaitReadable(socket, timeoutSeconds, 0) != 0) {
+      result = NetResult::ReadTimedOut;
+      break;
+    }
+    const int count = sysRecv(socket, block, kReceiveBlock, 0);
+    if (count <= 0) {
+      result = count == 0 ? NetResult::Success : NetResult::ReadFailed;
+      break;
+    }
+    if (source.write(block, count) != count) {
+      result = NetResult::SourceWriteFailed;
+      break;
+    }
+    received += count;
+    if (!readProgress(received)) {
+      result = NetResult::Cancelled;
+      break;
+    }
+  }
+  source.close();
+  return reportResult(result);
+}
+
+int ConnectionWorker::readExactly(char* buffer, int length, int timeoutSeconds) {
+  int received = 0;
+  while (buffer != nullptr && received < length) {
+    if (server != nullptr && server->isShuttingDown()) {
+      break;
+    }
+    const int count = readSome(buffer + received, length - received, timeoutSeconds);
+    if (count <= 0) {
+      break;
+    }
+    received += count;
+  }
+  return received;
+}
+
+NetResult ConnectionWorker::readToFile(const char* path, int mode, long& received,
+                                       int timeoutSeconds) {
+  FileDataSource source(path, 4096);
+  return readToSource(source, received, mode, timeoutSeconds);
+}
+
+int ConnectionWorker::readLine(char* buffer, int size, int timeoutSeconds) {
+  if (buffer == nullptr || size < 1) {
+    return 0;
+  }
+  buffer[0] = '\0';
+  int stored = 0;
+  int room = size - 1;
+  // Peek into the caller's buffer, then consume only through the CR LF: what follows the line
+  // stays queued.
+  while (room > 0) {
+    if (timeoutSeconds > 0 && sysWaitReadable(socket, timeoutSeconds, 0) != 0) {
+      break;
+    }
+    char* next = buffer + stored;
+    const int peeked = sysRecv(socket, next, room, MSG_PEEK);
+    if (peeked < 1) {
+      break;
+    }
+    int lineEnd = -1;
+    for (int i = 0; i + 1 < peeked; ++i) {
+      if (next[i] == '\r' && next[i + 1] == '\n') {
+        lineEnd = i;
+        break;
+      }
+    }
+    const int wanted = lineEnd >= 0 ? lineEnd + 2 : peeked;
+    const int taken = sysRecv(socket, next, wanted, 0);
+    if (taken < 1) {
+      break;
+    }
+    stored += taken;
+    room -= taken;
+    buffer[stored] = '\0';
+    if (lineEnd >= 0 && taken == wanted) {
+      break;
+    }
+  }
+  return stored;
+}
+
+// ---- ConnectionWorker: connections ------------------------------------------------------------
+
+NetResult ConnectionWorker::connectTo(unsigned port, const char* host, int timeoutSeconds,
+                                      int family, int type) {
+  if (socket != INVALID_SOCKET) {
+    return reportResult(NetResult::AlreadyOpen);
+  }
+  std::string dotted;
+  if (host == nullptr ||
+      (CUT_WSClient::isDottedAddress(host) ? (dotted = host, false)
+                                           : !platform::ResolveIPv4(host, dotted))) {
+    return reportResult(NetResult::AddressResolveFailed);
+  }
+  std::snprintf(addressText, sizeof addressText, "%.30s", dotted.c_str());
+  socketType = type;
+  const SOCKET connection = ::socket(family, type, 0);
+  if (connection == INVALID_SOCKET) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  sockaddr_in target{};
+  target.sin_family = static_cast<decltype(target.sin_family)>(family);
+  target.sin_port = htons(static_cast<unsigned short>(port));
+  target.sin_addr.s_addr = inet_addr(addressText);
+  const bool limited = timeoutSeconds >= 0;
+  u_long blocking = limited ? 1 : 0;
+  if (limited) {
+    ioctlsocket(connection, FIONBIO, &blocking);
+  }
+  NetResult result = NetResult::Success;
+  if (connect(connection, reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
+      SOCKET_ERROR) {
+    int pending = 0;
+    if (WSAGetLastError() != WSAEWOULDBLOCK || !limited) {
+      result = NetResult::ConnectFailed;
+    } else if (platform::WaitSocket(connection, true, timeoutSeconds, 0) != 1) {
+      result = NetResult::ConnectTimedOut;
+    } else if (platform::GetPendingError(connection, pending) == SOCKET_ERROR || pending != 0) {
+      result = NetResult::ConnectFailed;
+    }
+  }
+  if (result != NetResult::Success) {
+    sysClose(connection);
+    addressText[0] = '\0';
+    return reportResult(result);
+  }
+  blocking = 0;
+  ioctlsocket(connection, FIONBIO, &blocking);
+  socket = connection;
+  if (receiveTimeoutMs > 0) {
+    setReceiveTimeout(receiveTimeoutMs);
+  }
+  if (sendTimeoutMs > 0) {
+    setSendTimeout(sendTimeoutMs);
+  }
+  const int hook = onConnected(socket, host);
+  if (hook != 0) {
+    disconnect();
+  }
+  return reportResult(static_cast<NetResult>(hook));
+}
+
+NetResult ConnectionWorker::disconnect() {
+  bool failed = false;
+  if (socket != INVALID_SOCKET) {
+    if (socketType == SOCK_STREAM && sysShutdown(socket, SD_BOTH) == -1) {
+      failed = true;
+    }
+    failed = sysClose(socket) == -1 || failed;
+  }
+  socket = INVALID_SOCKET;
+  addressText[0] = '\0';
+  return reportResult(failed ? NetResult::Failed : NetResult::Success);
+}
+
+void ConnectionWorker::serveConnection() {
+  char line[100];
+  if (readLine(line, sizeof line, 0) > 0) {
+    discardPending();
+    writeText("Connect Successful ... Now Disconnecting.", -1, 0);
+  }
+}
+
+void ConnectionWorker::refuseConnection() {
+  char request[256];
+  if (readSome(request, sizeof request, 0) > 0) {
+    writeText("Too Many Connections, Please Try Later.", -1, 0);
+  }
+}
+
+void ConnectionWorker::spareHook() {}
+
+bool ConnectionWorker::readProgress(long) {
+  return true;
+}
+
+bool ConnectionWorker::writeProgress(long) {
+  return true;
+}
+
+NetResult ConnectionWorker::reportResult(NetResult code) {
+  return code;
+}
+
+int ConnectionWorker::discardPending() {
+  char scratch[kReceiveBlock];
+  while (hasPendingData()) {
+    if (sysRecv(socket, scratch, sizeof scratch, 0) <= 0) {
+      break;
+    }
+  }
+  return 0;
+}
+
+bool ConnectionWorker::hasPendingData() {
+  return socket != INVALID_SOCKET && hasPendingData(socket);
+}
+
+int ConnectionWorker::setReceiveTimeout(int milliseconds) {
+  const int result = platform::SetSocketTimeout(socket, SO_RCVTIMEO, milliseconds);
+  if (result == 0) {
+    receiveTimeoutMs = milliseconds;
+  }
+  return result;
+}
+
+int ConnectionWorker::setSendTimeout(int milliseconds) {
+  const int result = platform::SetSocketTimeout(socket, SO_SNDTIMEO, milliseconds);
+  if (result == 0) {
+    sendTimeoutMs = milliseconds;
+  }
+  return result;
+}
+
+int ConnectionWorker::sendBufferSize() {
+  int size = 0;
+  socklen_t length = sizeof size;
+  if (getsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &length) ==
+      SOCKET_ERROR) {
+    return 0;
+  }
+  return size;
+}
+
+// ---- ListenServer -----------------------------------------------------------------------------
+
+ListenServer::ListenServer() {
+  librariesStarted += WSAStartup(MAKEWORD(1, 1), &libraryData) == 0 ? 1 : 0;
+}
+
+ListenServer::~ListenServer() {
+  shuttingDown = 1;
+  stop();
+  closeListeningSocket();
+  // No connection thread may outlive the server it calls back into.
+  waitForConnections();
+  for (; librariesStarted > 0; --librariesStarted) {
+    WSACleanup();
+  }
+}
+
+NetResult ListenServer::startListening(unsigned short portNumber, int backlog, int family,
+                                       std::uint32_t address) {
+  if (WSAStartup(MAKEWORD(1, 1), &libraryData) != 0) {
+    return reportResult(NetResult::Failed);
+  }
+  ++librariesStarted;
+  if (listening != INVALID_SOCKET) {
+    return reportResult(NetResult::AlreadyOpen);
+  }
+  listeningAddress = sockaddr_in{};
+  listeningAddress.sin_family = static_cast<decltype(listeningAddress.sin_family)>(family);
+  listeningAddress.sin_port = htons(portNumber);
+  listeningAddress.sin_addr.s_addr = address;
+  listening = ::socket(family, SOCK_STREAM, protocol);
+  if (listening == INVALID_SOCKET) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  // The port must be free again at once after a stop, while its last connections linger.
+  platform::AllowAddressReuse(listening);
+  NetResult result = NetResult::Success;
+  socklen_t length = sizeof listeningAddress;
+  if (bind(listening, reinterpret_cast<const sockaddr*>(&listeningAddress),
+           sizeof listeningAddress) == SOCKET_ERROR) {
+    result = NetResult::BindFailed;
+  } else if (listen(listening, backlog) == SOCKET_ERROR) {
+    result = NetResult::ListenFailed;
+  } else if (getsockname(listening, reinterpret_cast<sockaddr*>(&listeningAddress), &length) ==
+             SOCKET_ERROR) {
+    result = NetResult::BindFailed;
+  }
+  if (result != NetResult::Success) {
+    // A socket that failed half-way serves nobody; kept, it would block every later try.
+    closeListeningSocket();
+    return reportResult(result);
+  }
+  port = ntohs(listeningAddress.sin_port);
+  return reportResult(NetResult::Success);
+}
+
+int ListenServer::spareOperation1() {
+  return 0;
+}
+
+int ListenServer::spareOperation2() {
+  return 0;
+}
+
+void ListenServer::releaseWorker(ConnectionWorker* worker) {
+  delete worker;
+}
+
+bool ListenServer::acceptFilter(const char*) {
+  return true;
+}
+
+int ListenServer::onStatusText(const char*) {
+  return 0;
+}
+
+NetResult ListenServer::reportResult(NetResult code) {
+  return code;
+}
+
+NetResult ListenServer::startAcceptThread() {
+  if (running.load() == 1) {
+    return reportResult(NetResult::Failed);
+  }
+  if (acceptThread.joinable()) {
+    acceptThread.join();  // an earlier accept thread that has ended on its own
+  }
+  stopRequested = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    acceptThreadEnded = false;
+  }
+  try {
+    acceptThread = std::thread(&ListenServer::acceptLoop, this);
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> guard(lock);
+    acceptThreadEnded = true;
+    return reportResult(NetResult::Failed);
+  }
+  running = 1;
+  return reportResult(NetResult::Success);
+}
+
+NetResult ListenServer::stop() {
+  if (running.load() != 1) {
+    return reportResult(NetResult::Success);
+  }
+  running = 0;
+  stopRequested = 1;
+  char addressText[16];
+  in_addr target = listeningAddress.sin_addr;
+  if (target.s_addr == htonl(INADDR_ANY)) {
+    target.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  FormatDotted(target, addressText);
+  // Without the wake-up the accept thread is still blocked; shutting its socket ends the accept.
+  if (wakeAcceptThread(port, addressText) != NetResult::Success && listening != INVALID_SOCKET) {
+    sysShutdown(listening, SD_BOTH);
+  }
+  if (acceptThread.joinable()) {
+    std::unique_lock<std::mutex> guard(lock);
+    if (!changed.wait_for(guard, kAcceptThreadWait, [this] { return acceptThreadEnded; }) &&
+        listening != INVALID_SOCKET) {
+      sysShutdown(listening, SD_BOTH);
+    }
+    guard.unlock();
+    acceptThread.join();
+  }
+  closeListeningSocket();
+  return reportResult(NetResult::Success);
+}
+
+int ListenServer::addLive(ConnectionWorker* worker, std::uint32_t threadId, SOCKET socket) {
+  std::lock_guard<std::mutex> guard(lock);
+  auto* entry = new LiveConnection{worker, threadId, socket, nullptr, liveHead};
+  if (liveHead != nullptr) {
+    liveHead->previous = entry;
+  }
+  liveHead = entry;
+  ++live;
+  return 1;
+}
+
+int ListenServer::removeLive(std::uint32_t threadId) {
+  std::lock_guard<std::mutex> guard(lock);
+  LiveConnection* entry = liveHead;
+  while (entry != nullptr && entry->threadId != threadId) {
+    entry = entry->next;
+  }
+  if (entry != nullptr) {
+    (entry->previous != nullptr ? entry->previous->next : liveHead) = entry->next;
+    if (entry->next != nullptr) {
+      entry->next->previous = entry->previous;
+    }
+    delete entry;
+    --live;
+  }
+  return 1;
+}
+
+NetResult ListenServer::wakeAcceptThread(unsigned short portNumber, const char* addressText) {
+  const SOCKET waker = ::socket(AF_INET, SOCK_STREAM, protocol);
+  if (waker == INVALID_SOCKET) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  // A connect to a full accept queue would otherwise retry for minutes.
+  platform::SetSocketTimeout(waker, SO_SNDTIMEO, kWakeConnectLimitMs);
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(portNumber);
+  target.sin_addr.s_addr = inet_addr(addressText);
+  if (connect(waker, reinterpret_cast<const sockaddr*>(&target), sizeof target) == SOCKET_ERROR) {
+    onStatusText(socketErrorText(waker));
+    sysClose(waker);
+    return reportResult(NetResult::ConnectFailed);
+  }
+  if (sysShutdown(waker, SD_BOTH) == -1) {
+    onStatusText(socketErrorText(waker));
+  }
+  if (sysClose(waker) == -1) {
+    onStatusText(socketErrorText(waker));
+  }
+  return reportResult(NetResult::Success);
+}
+
+void ListenServer::waitForConnections() {
+  std::unique_lock<std::mutex> guard(lock);
+  changed.wait(guard, [this] { return connectionThreads == 0; });
+}
+
+void ListenServer::acceptLoop() {
+  while (stopRequested.load() == 0) {
+    if (listening == INVALID_SOCKET) {
+      onStatusText("ServerSocket invalid");
+      signalAcceptThreadEnded();
+      return;
+    }
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    const SOCKET accepted = accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
+    const int error = accepted == INVALID_SOCKET ? WSAGetLastError() : 0;
+    if (stopRequested.load() != 0) {
+      if (accepted != INVALID_SOCKET) {
+        closeConnection(accepted);
+      }
+      break;
+    }
+    if (accepted == INVALID_SOCKET) {
+      // One client that gave up early, or a moment without free descriptors, must not end the
+      // server for good.
+      if (!pauseAfterAcceptFailure(error)) {
+        signalAcceptThreadEnded();
+        return;
+      }
+      continue;
+    }
+    admit(accepted, peer);
+  }
+  running = 0;
+  signalAcceptThreadEnded();
+}
+
+bool ListenServer::pauseAfterAcceptFailure(int error) {
+  if (EndsAccepting(error)) {
+    return false;
+  }
+  if (error != WSAEINTR && error != WSAECONNABORTED && error != WSAECONNRESET) {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait_for(guard, kAcceptRetryPause, [this] { return stopRequested.load() != 0; });
+  }
+  return true;
+}
+
+void ListenServer::admit(SOCKET accepted, const sockaddr_in& peer) {
+  char addressText[16];
+  FormatDotted(peer.sin_addr, addressText);
+  if (!acceptFilter(addressText) || !filter.isAllowed(peer.sin_addr.s_addr)) {
+    closeConnection(accepted);
+    return;
+  }
+  auto record = std::make_unique<ConnectionRecord>(
+      ConnectionRecord{accepted, listening, peer, live.load() >= connectionLimit ? 1 : 0, this});
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    ++connectionThreads;
+  }
+  try {
+    std::thread(&ListenServer::runConnection, this, record.get()).detach();
+    record.release();  // the connection thread owns it now
+  } catch (const std::system_error&) {
+    closeConnection(accepted);
+    connectionThreadEnded();
+  }
+}
+
+void ListenServer::runConnection(ConnectionRecord* handedOver) {
+  const std::unique_ptr<ConnectionRecord> record(handedOver);
+  ConnectionWorker* worker = createWorker();
+  if (worker == nullptr) {
+    closeConnection(record->socket);
+    connectionThreadEnded();
+    return;
+  }
+  worker->socket = record->socket;
+  worker->listeningSocket = record->listeningSocket;
+  worker->peerAddress = record->peerAddress;
+  worker->server = this;
+  FormatDotted(record->peerAddress.sin_addr, worker->peerText);
+  const std::uint32_t threadId = nextThreadId++;
+  addLive(worker, threadId, record->socket);
+  // An answer goes out as many small sends (a header line each, body blocks of 512 bytes): let
+  // them leave in full segments, without waiting for acknowledgements in between.
+  platform::GatherSends(record->socket);
+  const int timeout = connectionTimeoutMs.load();
+  worker->setReceiveTimeout(timeout);
+  worker->setSendTimeout(timeout);
+  if (!isShuttingDown()) {
+    if (record->overLimit != 0) {
+      worker->refuseConnection();
+    } else if (worker->onConnected(record->socket, "") == 0) {
+      worker->serveConnection();
+    }
+  }
+  worker->sysShutdown(record->socket, SD_BOTH);
+  worker->sysClose(record->socket);
+  worker->socket = INVALID_SOCKET;
+  // The worker goes before the entry: once the last entry is gone, the server may be destroyed.
+  releaseWorker(worker);
+  removeLive(threadId);
+  connectionThreadEnded();
+}
+
+void ListenServer::signalAcceptThreadEnded() {
+  std::lock_guard<std::mutex> guard(lock);
+  acceptThreadEnded = true;
+  changed.notify_all();
+}
+
+void ListenServer::connectionThreadEnded() {
+  // The last thing a connection thread does with the server.
+  std::lock_guard<std::mutex> guard(lock);
+  --connectionThreads;
+  changed.notify_all();
+}
+
+void ListenServer::closeListeningSocket() {
+  if (listening != INVALID_SOCKET) {
+    if (sysShutdown(listening, SD_BOTH) == -1) {
+      socketErrorText(listening);  // fetched to clear the error; nobody is told
+    }
+    sysClose(listening);
+    listening = INVALID_SOCKET;
+  }
+}
+
+void ListenServer::closeConnection(SOCKET connection) {
+  sysShutdown(connection, SD_BOTH);
+  sysClose(connection);
+}

@@ -1,0 +1,400 @@
+#include "net/http_server/local_web_server.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+#include "net/http_client/text_helpers.h"
+#include "platform/calendar_time.h"
+#include "platform/file_system.h"
+
+namespace {
+
+constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
+constexpr const char* kNotFound = "HTTP/1.0 404 Requested file not found\r\n";
+constexpr const char* kServerLine = "Server: The Ultimate Toolbox WWW Server\r\n";
+constexpr const char* kMimeLine = "MIME-verion: 1.0\r\n";
+constexpr const char* kNotImplemented = "HTTP/1.0 501 Not Implemented\r\n\r\n";
+
+constexpr const char* kCommandNames[] = {"N/A", "GET", "HEAD", "POST", "PUT", "PLACE", "DELETE"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+// Last-modified values have always carried this spelling of Thursday; clients have seen it so.
+constexpr const char* kModifiedWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thr", "Fri", "Sat"};
+
+// The longest method token, and the longest extension that still names a type.
+constexpr int kTokenCapacity = 31;
+constexpr int kLongestExtension = 59;
+// The most body bytes one send carries.
+constexpr int kBodyBlock = 512;
+
+struct ContentType {
+  const char* extension;
+  const char* type;
+};
+constexpr ContentType kContentTypes[] = {
+    {"HTM", "text/html"},
+    {"HTML", "text/html"},
+    {"TXT", "text/text"},
+    {"GIF", "image/gif"},
+    {"JPG", "image/jpeg"},
+    {"JPEG", "image/jpeg"},
+    {"BMP", "image/xbitmap"},
+    {"ZIP", "application/octet-stream"},
+    {"EXE", "application/octet-stream"},
+    {"DOC", "application/msword"},
+    {"AU", "audio/au"},
+    {"WAV", "audio/wav"},
+    {"MPEG", "vidio/mpeg"},
+    {"MPG", "vidio/mpeg"},
+    {"AVI", "vidio/avi"},
+};
+
+std::int64_t TickCount() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// The calendar fields of `moment` in UTC with names that index the tables safely.
+bool UtcFields(std::time_t moment, std::tm& fields) {
+  return platform::UtcCalendarTime(moment, fields) && fields.tm_wday >= 0 && fields.tm_wday < 7 &&
+         fields.tm_mon >= 0 && fields.tm_mon < 12;
+}
+
+}  // namespace
+
+// ---- LocalWebServer ---------------------------------------------------------------------------
+
+LocalWebServer::LocalWebServer() {
+  // Files in a shared temporary directory are nobody else's business: only this machine's own
+  // loopback clients are served.
+  addressFilter().addRangeText(AddressFilter::kAllowedRanges, "127.0.0.0", "127.255.255.255");
+  addressFilter().addRangeText(AddressFilter::kDeniedRanges, "0.0.0.0", "255.255.255.255");
+  std::error_code error;
+  const std::string current = std::filesystem::current_path(error).string();
+  if (!error) {
+    setRootPath(current.c_str());
+  }
+}
+
+LocalWebServer::~LocalWebServer() {
+  stop();
+  markShuttingDown();
+  waitForConnections();
+}
+
+ConnectionWorker* LocalWebServer::createWorker() {
+  return new (std::nothrow) WebRequestWorker(*this);
+}
+
+void LocalWebServer::releaseWorker(ConnectionWorker* worker) {
+  delete worker;
+}
+
+NetResult LocalWebServer::setRootPath(const char* text) {
+  if (text == nullptr || text[0] == '\0') {
+    return reportResult(NetResult::NoRootPath);
+  }
+  std::string root = text;
+  if (root.back() != platform::kDirectorySeparator) {
+    root += platform::kDirectorySeparator;
+  }
+  // Cut, the root would name another directory.
+  if (root.size() >= static_cast<std::size_t>(kRootCapacity)) {
+    return reportResult(NetResult::BufferTooSmall);
+  }
+  std::string real;
+  std::shared_ptr<const std::string> realRoot;
+  if (platform::RealDirectoryPath(root.c_str(), real)) {
+    realRoot = std::make_shared<const std::string>(std::move(real));
+  }
+  std::lock_guard<std::mutex> guard(rootLock);
+  std::memcpy(rootPath, root.c_str(), root.size() + 1);
+  realRootPath = std::move(realRoot);
+  return reportResult(NetResult::Success);
+}
+
+int LocalWebServer::copyRootPath(char* buffer, int size,
+                                 std::shared_ptr<const std::string>& realRoot) {
+  std::lock_guard<std::mutex> guard(rootLock);
+  if (!realRootPath && rootPath[0] != '\0') {
+    // The directory did not exist when it was set; it may now.
+    std::string real;
+    if (platform::RealDirectoryPath(rootPath, real)) {
+      realRootPath = std::make_shared<const std::string>(std::move(real));
+    }
+  }
+  realRoot = realRootPath;
+  const int length = static_cast<int>(std::strlen(rootPath));
+  if (buffer == nullptr || length >= size) {
+    return -1;
+  }
+  std::memcpy(buffer, rootPath, static_cast<std::size_t>(length) + 1);
+  return length;
+}
+
+// ---- WebRequestWorker: the request ------------------------------------------------------------
+
+WebRequestWorker::WebRequestWorker(LocalWebServer& owner) : webServer(owner) {}
+
+void WebRequestWorker::serveConnection() {
+  filePath[0] = scratch[0] = requestLine[0] = '\0';
+  int status = 1;
+  const std::int64_t startTick = TickCount();
+  if (readLine(requestLine, kRequestLineSize - 1, 0) < 1) {
+    return;
+  }
+  stripLineEnd(requestLine);
+  char token[kTokenCapacity];
+  const int command = splitField(requestLine, " ", 0, token, sizeof token) == 0
+                          ? commandFromText(token)
+                          : static_cast<int>(kUnknown);
+  switch (command) {
+    case kGet:
+    case kHead:
+      serveFile(command, startTick);
+      return;
+    case kPost:
+      logPostedLines();
+      break;
+    case kPut:
+      sendText(kNotImplemented);
+      sendText(kServerLine);
+      sendText(kMimeLine);
+      return;
+    case kPlace:
+      sendText(kNotImplemented);
+      return;
+    case kDelete:
+      answerDelete();
+      return;
+    default:
+      sendText(kNotRecognized);
+      return;
+  }
+  logRequest(command, filePath, status, startTick);
+}
+
+void WebRequestWorker::serveFile(int command, std::int64_t startTick) {
+  int status = 1;
+  if (splitField(requestLine, " ?", 1, scratch, kScratchSize) != 0) {
+    sendText(kNotRecognized);
+    return;
+  }
+  if (resolvePath(filePath, scratch) != NetResult::Success) {
+    sendText(kNotFound);
+    return;
+  }
+  if (!permitCommand(1, command, filePath, kFilePathSize, 1)) {
+    discardPending();
+    return;
+  }
+  const HANDLE file =
+      realRoot ? platform::OpenFileInside(filePath, *realRoot) : INVALID_HANDLE_VALUE;
+  if (file == INVALID_HANDLE_VALUE) {
+    sendText(kNotFound);
+    status = 0;
+  } else {
+    DWORD sizeHigh = 0;
+    const DWORD sizeLow = GetFileSize(file, &sizeHigh);
+    const long long size =
+        sizeLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS
+            ? 0
+            : static_cast<long long>(static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow);
+    sendText("HTTP/1.0 200 OK\r\n");
+    std::snprintf(scratch, kScratchSize, "Date:%.200s\r\n", currentDateText());
+    sendText(scratch);
+    sendText(kServerLine);
+    sendText(kMimeLine);
+    std::snprintf(scratch, kScratchSize, "Content-type: %s\r\n", contentTypeFor(filePath));
+    sendText(scratch);
+    std::snprintf(scratch, kScratchSize, "Last-modified: %.200s\r\n", lastModifiedText(file));
+    sendText(scratch);
+    std::snprintf(scratch, kScratchSize, "Content-length: %lld\r\n", size);
+    sendText(scratch);
+    sendText("\r\n");
+    if (command == kGet) {
+      int block = sendBufferSize();
+      block = block > kBodyBlock ? kBodyBlock : block;
+      long long sent = 0;
+      DWORD count = 0;
+      while (ReadFile(file, requestLine, static_cast<DWORD>(block), &count, nullptr) && count > 0) {
+        if (sendWhole(requestLine, static_cast<int>(count)) < 0) {
+          break;
+        }
+        sent += count;
+      }
+      if (sent != size) {
+        status = 0;
+      }
+    }
+    CloseHandle(file);
+    discardPending();
+  }
+  permitCommand(2, command, filePath, kFilePathSize, status);
+  logRequest(command, filePath, status, startTick);
+}
+
+void WebRequestWorker::answerDelete() {
+  if (splitField(requestLine, " ", 1, scratch, kScratchSize) != 0) {
+    sendText("HTTP/1.0 400 Bad Request\r\n\r\n");
+    return;
+  }
+  if (resolvePath(filePath, scratch) != NetResult::Success) {
+    sendText("HTTP/1.0 404 Requested file not found\r\n\r\n");
+    return;
+  }
+  // Nothing is ever deleted: permitted or not, the answer is the same.
+  if (!permitCommand(1, kDelete, filePath, kFilePathSize, 1)) {
+    sendText("HTTP/1.0 405 Method Not Allowed\r\n");
+    sendText("Content-Type: text/html\r\n\r\n");
+    sendText("<html><body>DELETE Method Not Allowed</body></html>");
+    discardPending();
+  }
+}
+
+void WebRequestWorker::logPostedLines() {
+  while (hasPendingData()) {
+    if (readLine(requestLine, kRequestLineSize - 1, 0) < 1) {
+      break;
+    }
+    stripLineEnd(requestLine);
+    server->onStatusText(requestLine);
+  }
+}
+
+void WebRequestWorker::refuseConnection() {
+  sendText("Too Many Connections, Please Try Later.");
+  std::snprintf(requestLine, kRequestLineSize, "(%d) Max Connections Reached", server->liveCount());
+  server->onStatusText(requestLine);
+  discardPending();
+}
+
+void WebRequestWorker::sendText(const char* text) {
+  sendWhole(text, static_cast<int>(std::strlen(text)));
+}
+
+// ---- WebRequestWorker: the hooks --------------------------------------------------------------
+
+int WebRequestWorker::commandFromText(char* token) {
+  if (token == nullptr) {
+    return kUnknown;
+  }
+  for (char* letter = token; *letter != '\0'; ++letter) {
+    *letter = static_cast<char>(std::toupper(static_cast<unsigned char>(*letter)));
+  }
+  for (int command = kGet; command <= kDelete; ++command) {
+    if (std::strstr(token, kCommandNames[command]) != nullptr) {
+      return command;
+    }
+  }
+  return kUnknown;
+}
+
+int WebRequestWorker::logRequest(int command, const char* path, int status,
+                                 std::int64_t startTick) {
+  std::tm local{};
+  dateText[0] = '\0';
+  if (platform::LocalCalendarTime(std::time(nullptr), local)) {
+    std::strftime(dateText, sizeof dateText, "%H:%M", &local);
+  }
+  const bool known = command >= kUnknown && command <= kDelete;
+  std::snprintf(scratch, kScratchSize, "%d Time=%-6.6s IP=%-15.15s Duration=%-7.7ld %s=%s", status,
+                dateText, peerAddressText(), static_cast<long>(TickCount() - startTick),
+                kCommandNames[known ? command : kUnknown], path != nullptr ? path : "");
+  return server->onStatusText(scratch);
+}
+
+bool WebRequestWorker::permitCommand(int, int command, char*, int, int) {
+  return command != kDelete;
+}
+
+void WebRequestWorker::handleOtherCommand(int, char*, int) {}
+
+// ---- WebRequestWorker: paths and header values ------------------------------------------------
+
+NetResult WebRequestWorker::resolvePath(char* pathBuffer, const char* token) {
+  const int rootLength = webServer.copyRootPath(pathBuffer, kFilePathSize, realRoot);
+  if (rootLength < 0 || token == nullptr) {
+    return reportResult(NetResult::Failed);
+  }
+  const char* rest = token;
+  if (token[0] == '\\' || token[0] == '/') {
+    rest = token[1] != '\0' ? token + 1 : "default.htm";
+  }
+  const std::size_t restLength = std::strlen(rest);
+  // A path that does not fit would name another file: it is not served at all.
+  if (static_cast<std::size_t>(rootLength) + restLength >=
+      static_cast<std::size_t>(kFilePathSize)) {
+    pathBuffer[rootLength] = '\0';
+    return reportResult(NetResult::Failed);
+  }
+  std::memcpy(pathBuffer + rootLength, rest, restLength + 1);
+  return reportResult(std::strstr(token, "..") != nullptr ? NetResult::Failed : NetResult::Success);
+}
+
+const char* WebRequestWorker::contentTypeFor(const char* path) {
+  const int length = path != nullptr ? static_cast<int>(std::strlen(path)) : 0;
+  int start = length > 1 ? 1 : length;
+  for (int i = length - 1; i >= 1; --i) {
+    if (path[i] == '.') {
+      start = i + 1;
+      break;
+    }
+  }
+  const int extensionLength = length - start;
+  if (extensionLength > kLongestExtension) {
+    scratch[0] = '\0';
+  } else {
+    for (int i = 0; i <= extensionLength; ++i) {
+      scratch[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[start + i])));
+    }
+  }
+  for (const ContentType& known : kContentTypes) {
+    if (std::strcmp(scratch, known.extension) == 0) {
+      return known.type;
+    }
+  }
+  return "application/octet-stream";
+}
+
+const char* WebRequestWorker::currentDateText() {
+  return currentDateText(std::time(nullptr));
+}
+
+const char* WebRequestWorker::currentDateText(std::time_t moment) {
+  std::tm utc{};
+  dateText[0] = '\0';
+  if (UtcFields(moment, utc)) {
+    std::snprintf(dateText, sizeof dateText, "%s, %2.2d %s %d %2.2d:%2.2d:%2.2d GMT",
+                  kWeekdays[utc.tm_wday], utc.tm_mday, kMonths[utc.tm_mon], utc.tm_year + 1900,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+  }
+  return dateText;
+}
+
+const char* WebRequestWorker::lastModifiedText(HANDLE file) {
+  std::time_t written = 0;
+  if (!platform::GetLastWriteTime(file, written)) {
+    modifiedText[0] = '\0';
+    return modifiedText;
+  }
+  return lastModifiedText(written);
+}
+
+const char* WebRequestWorker::lastModifiedText(std::time_t moment) {
+  std::tm utc{};
+  modifiedText[0] = '\0';
+  if (UtcFields(moment, utc)) {
+    std::snprintf(modifiedText, sizeof modifiedText, "%s, %d %s %d %d:%d:%d %s",
+                  kModifiedWeekdays[utc.tm_wday], utc.tm_mday, kMonths[utc.tm_mon],
+                  utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec, "GMT");
+  }
+  return modifiedText;
+}

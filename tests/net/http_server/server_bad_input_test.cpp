@@ -1,0 +1,129 @@
+// Clients that send what no browser would, or stall, or leave early: the server answers what it
+// can, never hangs, and keeps serving everybody else.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/http_server/local_web_server.h"
+#include "tests/net/http_server/server_test_support.h"
+
+namespace {
+
+using server_test::Ask;
+using server_test::Pattern;
+using server_test::RawClient;
+using server_test::RecordingServer;
+using server_test::Split;
+using server_test::TempDirectory;
+using server_test::WaitUntil;
+
+constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
+constexpr const char* kTooMany = "Too Many Connections, Please Try Later.";
+
+class BadInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    files.put("hello.txt", "Hello, reader.\n");
+    files.put("big.bin", Pattern(5 * 1024 * 1024));
+    // Short time-outs: a stalled client holds a worker this long.
+    server.start(files.text(), 300);
+  }
+
+  void ExpectStillServing() {
+    EXPECT_EQ(Split(Ask(server.listeningPort(), "GET /hello.txt HTTP/1.0\r\n")).body,
+              "Hello, reader.\n");
+  }
+
+  TempDirectory files;
+  RecordingServer server;
+};
+
+TEST_F(BadInputTest, RequestLineOfTenThousandBytes) {
+  // The line comes cut at 511 bytes; its path token is then too long to be one.
+  EXPECT_EQ(Ask(server.listeningPort(), "GET /" + std::string(10000, 'x') + " HTTP/1.0\r\n\r\n"),
+            kNotRecognized);
+  EXPECT_EQ(Ask(server.listeningPort(), std::string(10000, 'G') + "\r\n"), kNotRecognized);
+  ExpectStillServing();
+}
+
+TEST_F(BadInputTest, NulInThePathEndsThePath) {
+  const std::string request("GET /hello.txt\0/../../etc/passwd HTTP/1.0\r\n", 43);
+  EXPECT_EQ(Split(Ask(server.listeningPort(), request)).body, "Hello, reader.\n");
+  const std::string hidden("GET /\0hello.txt HTTP/1.0\r\n", 26);
+  EXPECT_EQ(Ask(server.listeningPort(), hidden), "HTTP/1.0 404 Requested file not found\r\n")
+      << "the bare slash names default.htm, which is not there";
+  ExpectStillServing();
+}
+
+TEST_F(BadInputTest, CarriageReturnWithoutLineFeedEndsAtTheTimeOut) {
+  RawClient client(server.listeningPort());
+  client.send("GET /hello.txt\r");
+  EXPECT_EQ(Split(client.receiveAll()).body, "Hello, reader.\n");
+  ExpectStillServing();
+}
+
+TEST_F(BadInputTest, OneByteAtATimeSlowerThanTheTimeOut) {
+  RawClient client(server.listeningPort());
+  client.send("G");
+  bool closed = false;
+  EXPECT_EQ(client.receiveAll(5000, &closed), kNotRecognized);
+  EXPECT_TRUE(closed);
+  client.send("ET /hello.txt HTTP/1.0\r\n");  // too late: nobody reads it any more
+  ExpectStillServing();
+}
+
+TEST_F(BadInputTest, ClientThatNeverSendsIsClosedAfterTheTimeOut) {
+  RawClient client(server.listeningPort());
+  bool closed = false;
+  EXPECT_EQ(client.receiveAll(5000, &closed), "");
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(WaitUntil([&] { return server.liveCount() == 0; }));
+  EXPECT_TRUE(server.texts().empty()) << "nothing is logged";
+}
+
+TEST_F(BadInputTest, ClientThatLeavesWhileTheBodyIsSent) {
+  {
+    RawClient client(server.listeningPort());
+    client.send("GET /big.bin HTTP/1.0\r\n");
+    EXPECT_EQ(client.receiveSome(1000).size(), 1000u);
+  }
+  ASSERT_TRUE(server.waitTexts(1));
+  EXPECT_EQ(server.texts()[0].rfind("0 Time=", 0), 0u)
+      << "a body not sent in full is logged as failed: " << server.texts()[0];
+  ExpectStillServing();
+}
+
+TEST(BadInputCrowdTest, TwoHundredClientsAtOnce) {
+  TempDirectory files;
+  files.put("hello.txt", "Hello, reader.\n");
+  RecordingServer server;
+  // Long enough for the first twenty to wait until all two hundred have connected.
+  server.start(files.text(), 10000, 256);
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int i = 0; i < 200; ++i) {
+    clients.push_back(std::make_unique<RawClient>(server.listeningPort()));
+  }
+  for (auto& client : clients) {
+    client->send("GET /hello.txt HTTP/1.0\r\n");
+  }
+  int served = 0;
+  int refused = 0;
+  for (auto& client : clients) {
+    const std::string answer = client->receiveAll();
+    if (Split(answer).body == "Hello, reader.\n") {
+      ++served;
+    } else {
+      EXPECT_EQ(answer, kTooMany);
+      ++refused;
+    }
+  }
+  EXPECT_GE(served, 20);
+  EXPECT_EQ(served + refused, 200);
+  clients.clear();
+  EXPECT_TRUE(WaitUntil([&] { return server.liveCount() == 0; }));
+  EXPECT_EQ(Split(Ask(server.listeningPort(), "GET /hello.txt\r\n")).body, "Hello, reader.\n");
+}
+
+}  // namespace
