@@ -25,8 +25,29 @@ using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using PLONG = LONG*;
 
+using UINT = unsigned int;
+using WORD = std::uint16_t;
+using BYTE = std::uint8_t;
+using LPBYTE = BYTE*;
+using LPSTR = char*;
+using ATOM = WORD;
+using UINT_PTR = std::uintptr_t;
+using LONG_PTR = std::intptr_t;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
+using INT_PTR = std::intptr_t;
+
+// Handles of the desktop layer: opaque pointers, as on Windows.
 using HINSTANCE = void*;
+using HMODULE = HINSTANCE;
 using HWND = void*;
+using HMENU = void*;
+using HICON = void*;
+using HCURSOR = void*;
+using HBRUSH = void*;
+using HGLOBAL = void*;
+using HKEY = void*;
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
@@ -80,5 +101,11 @@ constexpr DWORD FILE_CURRENT = 1;
 constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+
+// The desktop: windows, messages, timers, menus, the notification area, dialogs, the clipboard;
+// then the shell's services: the registry's Run key, opening addresses, the module, threads.
+#include "platform/posix/desktop/win32_ui.h"
+// The shell's services use the desktop's types.
+#include "platform/posix/desktop/win32_shell.h"
 
 #endif

@@ -1,0 +1,165 @@
+#pragma once
+
+// Where the desktop layer meets whoever shows it: a terminal for a person, or a test. The layer
+// tells the front end what changed (the tray icon, a popup menu to show, a dialog, the clipboard);
+// the front end feeds input back through the functions below, which are safe to call from any
+// thread and reach the program through the message queue of the window's thread, as mouse and
+// keyboard input do on Windows.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "resources/dialog_templates.h"
+
+namespace platform {
+
+enum class NotifyIconChange { kAdded, kModified, kDeleted };
+
+/// One tray icon as it stands after a change.
+struct NotifyIconView {
+  HWND owner = nullptr;
+  UINT id = 0;
+  int iconNumber = 0;  ///< the resource number LoadIconA was given; 0: no icon
+  std::string tip;     ///< at most 63 characters
+  UINT callbackMessage = 0;
+  bool hasCallback = false;  ///< mouse events reach the owner only when set
+};
+
+/// A copy of one menu item, taken when the menu was shown.
+struct MenuItemView {
+  std::string text;
+  UINT id = 0;
+  bool grayed = false;
+  bool disabled = false;
+  bool separator = false;
+  bool Choosable() const { return !grayed && !disabled && !separator; }
+};
+
+/// A popup menu to show. `serial` names this showing: a choice must quote it, so that a choice
+/// made from a menu that has since been replaced is refused.
+struct MenuView {
+  unsigned serial = 0;
+  HWND owner = nullptr;
+  int x = 0;
+  int y = 0;
+  UINT flags = 0;
+  std::vector<MenuItemView> items;  ///< top to bottom
+};
+
+enum class DialogChange { kShown, kChanged, kHidden, kDestroyed };
+
+/// A copy of one dialog control. A password edit shows one '*' per character, never its text.
+struct DialogControlView {
+  int id = -1;
+  resources::ControlKind kind = resources::ControlKind::kStatic;
+  std::string text;
+  bool checked = false;
+};
+
+struct DialogView {
+  HWND dialog = nullptr;
+  std::string caption;
+  std::vector<DialogControlView> controls;  ///< in template order
+};
+
+/// What the layer tells the front end. Calls come on the thread that made the change (the
+/// window's own thread for menus and dialogs, any thread for the tray icon and the clipboard) and
+/// must not block for long. They may call the input functions below, nothing else of the layer.
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+  virtual void OnNotifyIcon(NotifyIconChange change, const NotifyIconView& icon) = 0;
+  /// The menu stays open until ChooseMenuItem or CloseMenu, or until another menu replaces it.
+  virtual void ShowMenu(const MenuView& menu) = 0;
+  virtual void OnDialog(DialogChange change, const DialogView& dialog) = 0;
+  virtual void OnClipboardText(const std::string& text) = 0;
+  /// Whether a terminal is attached; the clipboard text then also goes to it as OSC 52.
+  virtual bool TerminalAttached() = 0;
+  virtual void WriteToTerminal(const std::string& bytes) = 0;
+};
+
+/// Installs the front end (null: none; menus then close at once and nothing is shown). The front
+/// end must outlive its installation and every call in progress when it is replaced.
+void SetFrontEnd(FrontEnd* frontEnd);
+FrontEnd* InstalledFrontEnd();
+
+// ---- Input from the front end: thread-safe, through the window thread's queue ----
+
+/// A mouse event on the tray icon: posts the icon's callback message to its owner with the icon
+/// identifier as wParam and `mouseMessage` (WM_RBUTTONUP, WM_LBUTTONUP, ...) as lParam, and
+/// remembers `cursor` for GetCursorPos. FALSE when there is no such icon or it has no callback.
+bool PostNotifyIconMouseEvent(HWND owner, UINT iconId, UINT mouseMessage, POINT cursor = {0, 0});
+
+/// Chooses the item at `position` of the open menu `serial`: the menu closes and WM_COMMAND with
+/// the item's identifier is posted to its owner. FALSE (and the menu stays open) for a greyed,
+/// disabled or separator item; FALSE for a menu that is no longer open.
+bool ChooseMenuItem(unsigned serial, UINT position);
+/// Closes the open menu `serial` without a choice. FALSE when it was not open.
+bool CloseMenu(unsigned serial);
+
+/// Replaces the text of an edit control, as typing would. FALSE for an unknown dialog or a
+/// control that is not an edit.
+bool SetDialogControlText(HWND dialog, int controlId, const std::string& text);
+/// Clicks a check box: it toggles and the dialog gets WM_COMMAND (BN_CLICKED) with its identifier.
+bool ToggleDialogCheckBox(HWND dialog, int controlId);
+/// Clicks a push button: the dialog gets WM_COMMAND (BN_CLICKED) with its identifier.
+bool PressDialogButton(HWND dialog, int controlId);
+
+/// The resource number behind an icon handle of LoadIconA; 0 for anything else.
+int IconResourceNumber(HICON icon);
+
+/// A front end for tests: records everything shown, and drives the program like a user.
+class ProgrammaticFrontEnd : public FrontEnd {
+ public:
+  struct IconEvent {
+    NotifyIconChange change;
+    NotifyIconView icon;
+  };
+  struct DialogEvent {
+    DialogChange change;
+    DialogView dialog;
+  };
+
+  void OnNotifyIcon(NotifyIconChange change, const NotifyIconView& icon) override;
+  void ShowMenu(const MenuView& menu) override;
+  void OnDialog(DialogChange change, const DialogView& dialog) override;
+  void OnClipboardText(const std::string& text) override;
+  bool TerminalAttached() override;
+  void WriteToTerminal(const std::string& bytes) override;
+
+  void AttachTerminal(bool attached);
+
+  std::vector<IconEvent> IconEvents() const;
+  std::vector<MenuView> MenusShown() const;
+  std::vector<DialogEvent> DialogEvents() const;
+  std::vector<std::string> ClipboardTexts() const;
+  std::string TerminalOutput() const;
+
+  /// Waits until at least `count` menus have been shown; FALSE when `limit` passed first.
+  bool WaitForMenus(std::size_t count, std::chrono::milliseconds limit) const;
+
+  bool ClickIcon(HWND owner, UINT iconId, UINT mouseMessage, POINT cursor = {0, 0});
+  /// Choose from, or close, the most recently shown menu.
+  bool ChooseMenuItemById(UINT id);
+  bool ChooseMenuItemAt(UINT position);
+  bool CloseMenu();
+  bool TypeText(HWND dialog, int controlId, const std::string& text);
+  bool ToggleCheckBox(HWND dialog, int controlId);
+  bool PressButton(HWND dialog, int controlId);
+
+ private:
+  mutable std::mutex lock_;
+  mutable std::condition_variable menuShown_;
+  std::vector<IconEvent> iconEvents_;
+  std::vector<MenuView> menus_;
+  std::vector<DialogEvent> dialogEvents_;
+  std::vector<std::string> clipboardTexts_;
+  std::string terminalOutput_;
+  bool terminalAttached_ = false;
+};
+
+}  // namespace platform

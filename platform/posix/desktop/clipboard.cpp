@@ -1,0 +1,250 @@
+// Global memory and the clipboard. The clipboard keeps the text it is given; the front end is
+// told, and when a terminal is attached the text also goes to the terminal's own clipboard as an
+// OSC 52 sequence.
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/desktop/window_table.h"
+
+namespace platform {
+namespace {
+
+// Memory blocks by handle: a handle freed or never given out is refused, never dereferenced.
+class GlobalMemoryTable {
+ public:
+  static GlobalMemoryTable& Instance() {
+    static GlobalMemoryTable table;
+    return table;
+  }
+
+  HGLOBAL Allocate(std::size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    HGLOBAL handle = reinterpret_cast<HGLOBAL>(nextHandle_);
+    nextHandle_ += 4;
+    // Zero-filled whatever the flags say: nothing old can leak through the clipboard.
+    blocks_[handle].bytes.assign(bytes, '\0');
+    return handle;
+  }
+
+  LPVOID Lock(HGLOBAL handle) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = blocks_.find(handle);
+    if (found == blocks_.end()) {
+      SetLastErrorCode(ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
+    ++found->second.locks;
+    // Never null for a valid handle, even of zero bytes.
+    found->second.bytes.reserve(1);
+    return found->second.bytes.data();
+  }
+
+  bool Unlock(HGLOBAL handle) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = blocks_.find(handle);
+    if (found == blocks_.end() || found->second.locks == 0) {
+      return false;
+    }
+    return --found->second.locks > 0;
+  }
+
+  bool Free(HGLOBAL handle) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return blocks_.erase(handle) == 1;
+  }
+
+  bool Exists(HGLOBAL handle) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return blocks_.count(handle) == 1;
+  }
+
+  /// The zero-terminated text in the block, or all of it when it holds no zero.
+  std::string Text(HGLOBAL handle) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = blocks_.find(handle);
+    if (found == blocks_.end()) {
+      return std::string();
+    }
+    const std::vector<char>& bytes = found->second.bytes;
+    return std::string(bytes.data(), strnlen(bytes.data(), bytes.size()));
+  }
+
+ private:
+  struct Block {
+    std::vector<char> bytes;
+    unsigned locks = 0;
+  };
+  mutable std::mutex lock_;
+  std::map<HGLOBAL, Block> blocks_;
+  std::uintptr_t nextHandle_ = 0x30000;
+};
+
+std::string Base64(const std::string& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t left = bytes.size() - i;
+    std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
+    if (left > 1) {
+      group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    }
+    if (left > 2) {
+      group |= static_cast<unsigned char>(bytes[i + 2]);
+    }
+    out += kDigits[(group >> 18) & 63];
+    out += kDigits[(group >> 12) & 63];
+    out += left > 1 ? kDigits[(group >> 6) & 63] : '=';
+    out += left > 2 ? kDigits[group & 63] : '=';
+  }
+  return out;
+}
+
+// The clipboard: open for one thread at a time, holding at most one CF_TEXT block.
+class Clipboard {
+ public:
+  static Clipboard& Instance() {
+    static Clipboard clipboard;
+    return clipboard;
+  }
+
+  bool Open() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (open_ && opener_ != std::this_thread::get_id()) {
+      return false;
+    }
+    open_ = true;
+    opener_ = std::this_thread::get_id();
+    return true;
+  }
+
+  bool Close() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!OpenHere()) {
+      SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
+      return false;
+    }
+    open_ = false;
+    return true;
+  }
+
+  bool Empty() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!OpenHere()) {
+      SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
+      return false;
+    }
+    Release();
+    return true;
+  }
+
+  bool SetText(HGLOBAL memory) {
+    std::string text;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (!OpenHere()) {
+        SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
+        return false;
+      }
+      if (!GlobalMemoryTable::Instance().Exists(memory)) {
+        SetLastErrorCode(ERROR_INVALID_HANDLE);
+        return false;
+      }
+      if (memory != text_) {
+        Release();
+      }
+      text_ = memory;
+      text = GlobalMemoryTable::Instance().Text(memory);
+    }
+    Announce(text);
+    return true;
+  }
+
+  HGLOBAL Text() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!OpenHere()) {
+      SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
+      return nullptr;
+    }
+    return text_;
+  }
+
+ private:
+  bool OpenHere() const { return open_ && opener_ == std::this_thread::get_id(); }
+
+  void Release() {
+    if (text_ != nullptr) {
+      GlobalMemoryTable::Instance().Free(text_);
+      text_ = nullptr;
+    }
+  }
+
+  static void Announce(const std::string& text) {
+    FrontEnd* frontEnd = InstalledFrontEnd();
+    if (frontEnd == nullptr) {
+      return;
+    }
+    frontEnd->OnClipboardText(text);
+    if (frontEnd->TerminalAttached()) {
+      // OSC 52: set the terminal's clipboard ("c") to the base64 of the text, ended by BEL.
+      frontEnd->WriteToTerminal("\x1b]52;c;" + Base64(text) + "\x07");
+    }
+  }
+
+  std::mutex lock_;
+  bool open_ = false;
+  std::thread::id opener_;
+  HGLOBAL text_ = nullptr;
+};
+
+}  // namespace
+}  // namespace platform
+
+using platform::Clipboard;
+using platform::GlobalMemoryTable;
+
+BOOL OpenClipboard(HWND owner) {
+  (void)owner;
+  return Clipboard::Instance().Open() ? TRUE : FALSE;
+}
+
+BOOL EmptyClipboard() {
+  return Clipboard::Instance().Empty() ? TRUE : FALSE;
+}
+
+HANDLE SetClipboardData(UINT format, HANDLE memory) {
+  if (format != CF_TEXT) {
+    platform::SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return Clipboard::Instance().SetText(memory) ? memory : nullptr;
+}
+
+HANDLE GetClipboardData(UINT format) {
+  return format == CF_TEXT ? Clipboard::Instance().Text() : nullptr;
+}
+
+BOOL CloseClipboard() {
+  return Clipboard::Instance().Close() ? TRUE : FALSE;
+}
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  (void)flags;
+  return GlobalMemoryTable::Instance().Allocate(bytes);
+}
+
+LPVOID GlobalLock(HGLOBAL memory) {
+  return GlobalMemoryTable::Instance().Lock(memory);
+}
+
+BOOL GlobalUnlock(HGLOBAL memory) {
+  return GlobalMemoryTable::Instance().Unlock(memory) ? TRUE : FALSE;
+}
+
+HGLOBAL GlobalFree(HGLOBAL memory) {
+  return GlobalMemoryTable::Instance().Free(memory) ? nullptr : memory;
+}

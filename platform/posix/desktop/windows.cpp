@@ -1,0 +1,279 @@
+// Window classes and windows: the table of windows by handle, creation and destruction, and the
+// small things a hidden window needs (icons, cursor, brush, foreground, cursor position).
+#include <string>
+#include <utility>
+
+#include "platform/posix/desktop/window_table.h"
+
+namespace platform {
+namespace {
+
+class ClassTable {
+ public:
+  static ClassTable& Instance() {
+    static ClassTable table;
+    return table;
+  }
+
+  ATOM Register(const std::string& name, WNDPROC procedure) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!classes_.emplace(name, procedure).second) {
+      SetLastErrorCode(ERROR_CLASS_ALREADY_EXISTS);
+      return 0;
+    }
+    return nextAtom_++;
+  }
+
+  WNDPROC ProcedureOf(const std::string& name) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = classes_.find(name);
+    return found == classes_.end() ? nullptr : found->second;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::map<std::string, WNDPROC> classes_;
+  ATOM nextAtom_ = 0xC000;
+};
+
+// Where the front end last saw the mouse: what GetCursorPos answers.
+class CursorPosition {
+ public:
+  static CursorPosition& Instance() {
+    static CursorPosition cursor;
+    return cursor;
+  }
+  void Set(POINT position) {
+    std::lock_guard<std::mutex> hold(lock_);
+    position_ = position;
+  }
+  POINT Get() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return position_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  POINT position_{0, 0};
+};
+
+// Icon and cursor handles carry their resource number, so the front end can tell which
+// picture to show without a table of loaded icons.
+constexpr std::uintptr_t kIconHandleBase = 0x1C000000;
+constexpr WORD kStandardIcon = 32512;  // IDI_APPLICATION and IDC_ARROW
+constexpr std::uintptr_t kBrushHandle = 0x1B000000;
+
+HANDLE NumberedHandle(WORD number) {
+  return reinterpret_cast<HANDLE>(kIconHandleBase + number);
+}
+
+}  // namespace
+
+WindowTable& WindowTable::Instance() {
+  static WindowTable table;
+  return table;
+}
+
+HWND WindowTable::Add(std::shared_ptr<WindowRecord> record) {
+  std::lock_guard<std::mutex> hold(lock_);
+  HWND handle = reinterpret_cast<HWND>(nextHandle_);
+  nextHandle_ += 4;
+  // Set before anyone else can find the record.
+  record->handle = handle;
+  windows_.emplace(handle, std::move(record));
+  return handle;
+}
+
+void WindowTable::Remove(HWND window) {
+  std::lock_guard<std::mutex> hold(lock_);
+  windows_.erase(window);
+}
+
+std::shared_ptr<WindowRecord> WindowTable::Find(HWND window) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  auto found = windows_.find(window);
+  if (found == windows_.end()) {
+    SetLastErrorCode(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  return found->second;
+}
+
+std::vector<HWND> WindowTable::OwnedBy(HWND owner) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::vector<HWND> owned;
+  for (const auto& entry : windows_) {
+    if (entry.second->owner == owner) {
+      owned.push_back(entry.first);
+    }
+  }
+  return owned;
+}
+
+LRESULT CallWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(window);
+  if (!record) {
+    return 0;
+  }
+  if (record->dialogProcedure != nullptr) {
+    return record->dialogProcedure(window, message, wParam, lParam);
+  }
+  return record->procedure(window, message, wParam, lParam);
+}
+
+void MoveCursor(POINT position) {
+  CursorPosition::Instance().Set(position);
+}
+
+int IconResourceNumber(HICON icon) {
+  const auto value = reinterpret_cast<std::uintptr_t>(icon);
+  if (value <= kIconHandleBase || value > kIconHandleBase + 0xFFFF) {
+    return 0;
+  }
+  return static_cast<int>(value - kIconHandleBase);
+}
+
+}  // namespace platform
+
+using platform::WindowRecord;
+using platform::WindowTable;
+
+ATOM RegisterClassExA(const WNDCLASSEXA* windowClass) {
+  if (windowClass == nullptr || windowClass->lpfnWndProc == nullptr ||
+      windowClass->lpszClassName == nullptr || IS_INTRESOURCE(windowClass->lpszClassName)) {
+    platform::SetLastErrorCode(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return platform::ClassTable::Instance().Register(windowClass->lpszClassName,
+                                                   windowClass->lpfnWndProc);
+}
+
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
+  WNDPROC procedure = className == nullptr || IS_INTRESOURCE(className)
+                          ? nullptr
+                          : platform::ClassTable::Instance().ProcedureOf(className);
+  if (procedure == nullptr) {
+    platform::SetLastErrorCode(ERROR_CANNOT_FIND_WND_CLASS);
+    return nullptr;
+  }
+  if (parent != nullptr && !WindowTable::Instance().Find(parent)) {
+    return nullptr;
+  }
+  auto record = std::make_shared<WindowRecord>();
+  record->procedure = procedure;
+  record->owner = parent;
+  record->queue = platform::MessageQueue::OfThisThread();
+  record->title = windowName != nullptr ? windowName : "";
+  record->visible = (style & WS_VISIBLE) != 0;
+  HWND window = WindowTable::Instance().Add(std::move(record));
+
+  CREATESTRUCTA create{
+      param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+      windowName, className, exStyle};
+  if (SendMessageA(window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
+    DestroyWindow(window);
+    return nullptr;
+  }
+  return window;
+}
+
+LRESULT CALLBACK DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  (void)wParam;
+  (void)lParam;
+  if (message == WM_CLOSE) {
+    DestroyWindow(window);
+  }
+  return 0;
+}
+
+BOOL DestroyWindow(HWND window) {
+  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(window);
+  if (!record) {
+    return FALSE;
+  }
+  if (record->queue != platform::MessageQueue::OfThisThread()) {
+    platform::SetLastErrorCode(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  {
+    std::lock_guard<std::mutex> hold(record->lock);
+    if (record->destroying) {
+      return TRUE;  // called again from its own WM_DESTROY
+    }
+    record->destroying = true;
+  }
+  for (HWND owned : WindowTable::Instance().OwnedBy(window)) {
+    DestroyWindow(owned);
+  }
+  platform::CallWindowProcedure(window, WM_DESTROY, 0, 0);
+  platform::ReportDialog(*record, platform::DialogChange::kDestroyed);
+  record->queue->ForgetWindow(window);
+  WindowTable::Instance().Remove(window);
+  return TRUE;
+}
+
+BOOL ShowWindow(HWND window, int command) {
+  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(window);
+  if (!record) {
+    return FALSE;
+  }
+  const bool show = command != SW_HIDE;
+  bool wasVisible;
+  {
+    std::lock_guard<std::mutex> hold(record->lock);
+    wasVisible = record->visible;
+    record->visible = show;
+  }
+  if (show != wasVisible) {
+    platform::ReportDialog(*record,
+                           show ? platform::DialogChange::kShown : platform::DialogChange::kHidden);
+  }
+  return wasVisible ? TRUE : FALSE;
+}
+
+BOOL SetForegroundWindow(HWND window) {
+  return WindowTable::Instance().Find(window) ? TRUE : FALSE;
+}
+
+BOOL IsWindow(HWND window) {
+  return window != nullptr && WindowTable::Instance().Find(window) ? TRUE : FALSE;
+}
+
+BOOL GetCursorPos(LPPOINT point) {
+  if (point == nullptr) {
+    return FALSE;
+  }
+  *point = platform::CursorPosition::Instance().Get();
+  return TRUE;
+}
+
+HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
+  if (!IS_INTRESOURCE(name)) {
+    platform::SetLastErrorCode(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  const auto number = static_cast<WORD>(reinterpret_cast<UINT_PTR>(name));
+  const bool ours =
+      instance != nullptr && number >= resources::kFirstIcon && number <= resources::kLastIcon;
+  const bool standard = instance == nullptr && number == platform::kStandardIcon;
+  if (!ours && !standard) {
+    platform::SetLastErrorCode(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  return platform::NumberedHandle(number);
+}
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
+  if (instance != nullptr || name != IDC_ARROW) {
+    platform::SetLastErrorCode(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  return platform::NumberedHandle(platform::kStandardIcon);
+}
+
+HGDIOBJ GetStockObject(int object) {
+  // Nothing is drawn; the handle only has to be valid.
+  return object == WHITE_BRUSH ? reinterpret_cast<HGDIOBJ>(platform::kBrushHandle) : nullptr;
+}
