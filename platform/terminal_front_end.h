@@ -1,0 +1,132 @@
+#pragma once
+
+// The tray program in a terminal: one status line shows the tray icon and its tip, a popup menu
+// lists its items with a key each, and a dialog shows its controls for editing. Keys become the
+// mouse clicks and typing of the front-end input functions, so the program cannot tell a person
+// at a terminal from a person at a Windows desktop.
+//
+// Keys: Enter or "m" right-clicks the icon, "l" left-clicks it. In a menu, 1..9 choose an item
+// and Esc closes the menu. In a dialog, Tab or the arrow keys move between controls, typing edits
+// the focused edit (Backspace erases), Space toggles a check box or presses a button, Enter
+// presses a button, Esc presses "Cancel".
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/front_end.h"
+
+namespace platform {
+
+class TerminalFrontEnd : public FrontEnd {
+ public:
+  /// Reads keys from `inputFd` and draws on `outputFd`; both stay the caller's.
+  TerminalFrontEnd(int inputFd, int outputFd);
+  /// Stops and restores the terminal.
+  ~TerminalFrontEnd() override;
+  TerminalFrontEnd(const TerminalFrontEnd&) = delete;
+  TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
+
+  /// Puts the input terminal into raw mode (no echo, one key at a time) and starts reading keys.
+  /// False, with nothing changed, when the input is not a terminal or the reader cannot start.
+  /// The modes are restored by Stop, at exit and on a fatal signal.
+  bool Start();
+  /// Stops reading (within a fraction of a second), erases what was drawn and restores the
+  /// terminal's modes. Does nothing when not started.
+  void Stop();
+
+  void OnNotifyIcon(NotifyIconChange change, const NotifyIconView& icon) override;
+  void ShowMenu(const MenuView& menu) override;
+  void OnDialog(DialogChange change, const DialogView& dialog) override;
+  void OnClipboardText(const std::string& text) override;
+  bool TerminalAttached() override;
+  void WriteToTerminal(const std::string& bytes) override;
+
+  /// The character that stands for an icon picture: 112..115 are '|', '/', '-', '\\' (one turn
+  /// of a spinner), no picture ' ', any other '*'.
+  static char IconCharacter(int iconNumber);
+
+ private:
+  enum class Key {
+    kNone,
+    kOther,
+    kCharacter,
+    kEnter,
+    kEscape,
+    kTab,
+    kBackTab,
+    kUp,
+    kDown,
+    kBackspace
+  };
+  struct KeyPress {
+    Key key = Key::kNone;
+    char character = 0;
+  };
+  struct OpenDialog {
+    DialogView view;
+    std::size_t focus = 0;  ///< index into view.controls
+    /// Our copy of each edit's text as typed (a password edit shows only '*'), by control id;
+    /// taken from the dialog at the first key for that control.
+    std::vector<std::pair<int, std::string>> typed;
+  };
+
+  void ReadKeys();
+  KeyPress NextKey();
+  /// One byte from the input, waiting at most `timeoutMs` (-1: until one comes); kEnd on Stop
+  /// or at the end of the input.
+  enum class ReadResult { kByte, kTimeOut, kEnd };
+  ReadResult ReadByte(char* byte, int timeoutMs);
+  void HandleKey(const KeyPress& press);
+  void HandleStatusKey(const KeyPress& press);
+  void HandleMenuKey(const KeyPress& press, const MenuView& menu);
+  void HandleDialogKey(const KeyPress& press);
+  void MoveFocus(OpenDialog& dialog, bool forward);
+  std::string* TypedText(OpenDialog& dialog, int controlId);
+
+  /// Redraws everything; the caller holds lock_.
+  void DrawLocked();
+  std::vector<std::string> ScreenLinesLocked() const;
+  void EraseLocked();
+  void WriteAll(const std::string& bytes);
+
+  const int inputFd_;
+  const int outputFd_;
+  int stopPipe_[2] = {-1, -1};
+  std::thread reader_;
+  int pushedBack_ = -1;   ///< a byte read too far while looking for an arrow key; reader only
+  bool started_ = false;  ///< touched only by Start and Stop
+
+  std::mutex lock_;
+  bool attached_ = false;  ///< drawing allowed: between Start and Stop
+  bool iconShown_ = false;
+  NotifyIconView icon_;
+  bool menuOpen_ = false;
+  MenuView menu_;
+  std::vector<OpenDialog> dialogs_;  ///< shown dialogs, the newest (the one edited) last
+  std::string notice_;               ///< one line of feedback, cleared by the next key
+  std::size_t linesDrawn_ = 0;
+};
+
+/// The front end the program runs with, chosen at start-up: a TerminalFrontEnd, installed, when
+/// both input and output are terminals; otherwise none (no drawing; signals only).
+class FrontEndSession {
+ public:
+  FrontEndSession(int inputFd, int outputFd);
+  /// Uninstalls and stops the terminal front end, restoring the terminal.
+  ~FrontEndSession();
+  FrontEndSession(const FrontEndSession&) = delete;
+  FrontEndSession& operator=(const FrontEndSession&) = delete;
+
+  bool HasTerminal() const { return terminal_ != nullptr; }
+
+ private:
+  std::unique_ptr<TerminalFrontEnd> terminal_;
+};
+
+/// Chooses the front end for standard input and output.
+std::unique_ptr<FrontEndSession> StartFrontEnd();
+
+}  // namespace platform
