@@ -11,16 +11,11 @@
 #include <vector>
 
 #include "feed/feed_readers.h"
+#include "tests/support/scratch_directory.h"
 
 /// The path of a fixture file in tests/feed/data.
 inline std::string FixturePath(const std::string& name) {
   return std::string(ZV_TEST_DATA_DIR) + "/feed/data/" + name;
-}
-
-/// The whole content of a file, empty when it cannot be read.
-inline std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 /// Recognises and reads a parsed document; nullptr when it is not recognised.
@@ -53,33 +48,6 @@ inline std::string RssText(const std::string& version, const std::string& items,
          "\"><channel><title>T</title><link>http://t.example/</link><description>" +
          channelDescription + "</description>" + items + "</channel></rss>";
 }
-
-/// A fresh, empty directory that is removed with everything in it at the end of the test.
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("zv-test-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  std::string path() const { return path_.string(); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  void Write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path_ / name, std::ios::binary) << bytes;
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 /// One entry of a generated feed.
 struct Entry {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/feed/feed_test_support.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 

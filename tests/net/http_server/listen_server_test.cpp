@@ -21,7 +21,6 @@ using server_test::Ask;
 using server_test::RawClient;
 using server_test::RecordingServer;
 using server_test::Split;
-using server_test::TempDirectory;
 using server_test::WaitUntil;
 
 constexpr const char* kTooMany = "Too Many Connections, Please Try Later.";
@@ -65,11 +64,11 @@ class PlainServer : public ListenServer {
 class ListenServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    files.put("hello.txt", "Hello, reader.\n");
-    server.start(files.text());
+    files.Write("hello.txt", "Hello, reader.\n");
+    server.start(files.path());
   }
 
-  TempDirectory files;
+  ScratchDirectory files;
   RecordingServer server;
 };
 
@@ -112,14 +111,14 @@ TEST_F(ListenServerTest, ThePortIsFreeAgainAfterStop) {
   ASSERT_EQ(again.startListening(port, 5, AF_INET, htonl(INADDR_LOOPBACK)), NetResult::Success);
   EXPECT_EQ(again.listeningPort(), port);
   ASSERT_EQ(again.startAcceptThread(), NetResult::Success);
-  ASSERT_EQ(again.setRootPath(files.text().c_str()), NetResult::Success);
+  ASSERT_EQ(again.setRootPath(files.path().c_str()), NetResult::Success);
   EXPECT_EQ(Split(Ask(port, "GET /hello.txt\r\n")).body, "Hello, reader.\n");
   EXPECT_EQ(server.stop(), NetResult::Success) << "a second stop does nothing";
 }
 
 TEST_F(ListenServerTest, DestructionWaitsForTheConnectionsBeingServed) {
   auto doomed = std::make_unique<RecordingServer>();
-  doomed->start(files.text());
+  doomed->start(files.path());
   RawClient client(doomed->listeningPort());
   ASSERT_TRUE(WaitUntil([&] { return doomed->liveCount() == 1; }));
 
@@ -139,8 +138,8 @@ TEST_F(ListenServerTest, DestructionWaitsForTheConnectionsBeingServed) {
 }
 
 TEST(ListenServerLifecycleTest, StopWhenNotRunningDoesNothing) {
-  TempDirectory files;
-  files.put("hello.txt", "Hello, reader.\n");
+  ScratchDirectory files;
+  files.Write("hello.txt", "Hello, reader.\n");
   RecordingServer server;
   EXPECT_EQ(server.stop(), NetResult::Success);
   EXPECT_EQ(server.listeningPort(), 65535) << "no port before listening";
@@ -149,7 +148,7 @@ TEST(ListenServerLifecycleTest, StopWhenNotRunningDoesNothing) {
   EXPECT_EQ(server.stop(), NetResult::Success);
   // Listening was not touched: accepting still works.
   ASSERT_EQ(server.startAcceptThread(), NetResult::Success);
-  ASSERT_EQ(server.setRootPath(files.text().c_str()), NetResult::Success);
+  ASSERT_EQ(server.setRootPath(files.path().c_str()), NetResult::Success);
   EXPECT_EQ(Split(Ask(server.listeningPort(), "GET /hello.txt\r\n")).body, "Hello, reader.\n");
 }
 
@@ -205,10 +204,10 @@ TEST(ListenServerFrameworkTest, LocalWebServerAdmitsLoopbackClientsOnly) {
 }
 
 TEST(ListenServerFrameworkTest, ALoopbackClientOtherThan127001IsServed) {
-  TempDirectory files;
-  files.put("hello.txt", "Hello, reader.\n");
+  ScratchDirectory files;
+  files.Write("hello.txt", "Hello, reader.\n");
   RecordingServer server;
-  server.start(files.text());
+  server.start(files.path());
   RawClient client(server.listeningPort(), "127.0.0.2");
   if (!client.connected()) {
     GTEST_SKIP() << "127.0.0.2 cannot be used as a source address here";
@@ -221,8 +220,8 @@ TEST(ListenServerFrameworkTest, ALoopbackClientOtherThan127001IsServed) {
 
 // The worker's transfer operations on one live connection, driven by a script of the test's.
 TEST(ListenServerFrameworkTest, WorkerPrimitivesMoveBytesBothWays) {
-  TempDirectory files;
-  const std::string inbox = (files.path() / "inbox.bin").string();
+  ScratchDirectory files;
+  const std::string inbox = files.file("inbox.bin");
   struct Results {
     int exactly = 0;
     std::string firstFive;

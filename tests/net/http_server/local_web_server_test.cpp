@@ -19,7 +19,6 @@ using server_test::Pattern;
 using server_test::RawClient;
 using server_test::RecordingServer;
 using server_test::Split;
-using server_test::TempDirectory;
 
 constexpr const char* kNotFound = "HTTP/1.0 404 Requested file not found\r\n";
 constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
@@ -27,12 +26,12 @@ constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
 class LocalWebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    files.put("hello.txt", "Hello, reader.\n");
-    files.put("default.htm", "<html>home</html>");
-    files.put("all.xml", "<rss version=\"2.0\"><channel/></rss>");
-    std::filesystem::create_directory(files.path() / "sub");
-    files.put("sub/page.html", "<p>page</p>");
-    server.start(files.text());
+    files.Write("hello.txt", "Hello, reader.\n");
+    files.Write("default.htm", "<html>home</html>");
+    files.Write("all.xml", "<rss version=\"2.0\"><channel/></rss>");
+    std::filesystem::create_directory(files.file("sub"));
+    files.Write("sub/page.html", "<p>page</p>");
+    server.start(files.path());
   }
 
   std::string Get(const std::string& requestLine) {
@@ -41,7 +40,7 @@ class LocalWebServerTest : public ::testing::Test {
 
   // The status line, the six header lines in their order and the blank line of a served file.
   void ExpectServed(const std::string& answer, const std::string& type, const std::string& name) {
-    const std::string body = files.content(name);
+    const std::string body = files.Read(name);
     const Answer parts = Split(answer);
     const std::vector<std::string> lines = Lines(parts.head);
     ASSERT_EQ(lines.size(), 8u) << parts.head;
@@ -59,8 +58,8 @@ class LocalWebServerTest : public ::testing::Test {
   // The Last-modified value of a served file, formatted from the file's own time.
   std::string ModifiedText(const std::string& name) {
     std::string real;
-    EXPECT_TRUE(platform::RealDirectoryPath(files.text().c_str(), real));
-    const HANDLE file = platform::OpenFileInside((files.path() / name).string().c_str(), real);
+    EXPECT_TRUE(platform::RealDirectoryPath(files.path().c_str(), real));
+    const HANDLE file = platform::OpenFileInside(files.file(name).c_str(), real);
     std::time_t written = 0;
     EXPECT_TRUE(platform::GetLastWriteTime(file, written));
     CloseHandle(file);
@@ -96,7 +95,7 @@ class LocalWebServerTest : public ::testing::Test {
     return text;
   }
 
-  TempDirectory files;
+  ScratchDirectory files;
   RecordingServer server;
 };
 
@@ -107,7 +106,7 @@ TEST_F(LocalWebServerTest, GetServesTheFileWithItsHeaderLines) {
   const std::string prefix = "# Time=##:##  IP=###.#.#.#       Duration=####### GET=";
   EXPECT_EQ(line.rfind("1 ", 0), 0u) << "status 1: " << line;
   EXPECT_EQ(Masked(line.substr(0, prefix.size())), prefix) << line;
-  EXPECT_EQ(line.substr(std::min(prefix.size(), line.size())), files.text() + "/hello.txt");
+  EXPECT_EQ(line.substr(std::min(prefix.size(), line.size())), files.path() + "/hello.txt");
 }
 
 TEST_F(LocalWebServerTest, AllXmlIsServedAsOctetStream) {
@@ -136,7 +135,7 @@ class ServedRequestTest : public LocalWebServerTest,
 
 TEST_P(ServedRequestTest, ServesTheNamedFile) {
   const ServedCase& served = GetParam();
-  const std::string body = files.content(served.file);
+  const std::string body = files.Read(served.file);
   const Answer parts = Split(Get(served.request));
   EXPECT_EQ(parts.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << parts.head;
   EXPECT_EQ(parts.body, body);
@@ -205,8 +204,8 @@ TEST_F(LocalWebServerTest, RefusedRequestsAreNotLoggedButMissingFilesAre) {
   ASSERT_TRUE(server.waitTexts(1));
   ASSERT_EQ(server.texts().size(), 1u);
   EXPECT_EQ(server.texts()[0].rfind("0 Time=", 0), 0u) << server.texts()[0];
-  EXPECT_NE(server.texts()[0].find("GET=" + files.text() + "/missing.txt"), std::string::npos);
-  EXPECT_EQ(files.content("hello.txt"), "Hello, reader.\n") << "DELETE must delete nothing";
+  EXPECT_NE(server.texts()[0].find("GET=" + files.path() + "/missing.txt"), std::string::npos);
+  EXPECT_EQ(files.Read("hello.txt"), "Hello, reader.\n") << "DELETE must delete nothing";
 }
 
 TEST_F(LocalWebServerTest, PostGetsNoAnswerAndItsLinesGoToTheStatusHook) {
@@ -237,15 +236,15 @@ TEST_F(LocalWebServerTest, ClientThatClosesWithoutARequestGetsNothing) {
 
 // Symbolic links: the shared temporary directory is writable by every local user.
 TEST_F(LocalWebServerTest, ServesOnlyRegularFilesInsideTheRoot) {
-  TempDirectory outside;
-  outside.put("secret.txt", "not for the web");
+  ScratchDirectory outside;
+  outside.Write("secret.txt", "not for the web");
   std::error_code error;
-  std::filesystem::create_symlink(outside.path() / "secret.txt", files.path() / "leak.txt", error);
+  std::filesystem::create_symlink(outside.file("secret.txt"), files.file("leak.txt"), error);
   if (error) {
     GTEST_SKIP() << "no symbolic links here: " << error.message();
   }
-  std::filesystem::create_directory_symlink(outside.path(), files.path() / "away");
-  std::filesystem::create_symlink(files.path() / "hello.txt", files.path() / "alias.txt");
+  std::filesystem::create_directory_symlink(outside.path(), files.file("away"));
+  std::filesystem::create_symlink(files.file("hello.txt"), files.file("alias.txt"));
 
   EXPECT_EQ(Get("GET /leak.txt HTTP/1.0\r\n"), kNotFound) << "link to a file outside";
   EXPECT_EQ(Get("GET /away/secret.txt HTTP/1.0\r\n"), kNotFound) << "link to a directory outside";
@@ -266,9 +265,9 @@ TEST_F(LocalWebServerTest, PartialSendsLoseNoBodyBytes) {
     ConnectionWorker* createWorker() override { return new ShortSendWorker(*this); }
   };
   const std::string bytes = Pattern(70000);
-  files.put("pattern.bin", bytes);
+  files.Write("pattern.bin", bytes);
   ShortSendServer shortSends;
-  shortSends.start(files.text());
+  shortSends.start(files.path());
   const Answer parts = Split(Ask(shortSends.listeningPort(), "GET /pattern.bin HTTP/1.0\r\n"));
   EXPECT_NE(parts.head.find("Content-length: 70000\r\n"), std::string::npos) << parts.head;
   EXPECT_TRUE(parts.body == bytes) << parts.body.size() << " body bytes";
@@ -343,9 +342,9 @@ TEST_F(WebRequestWorkerTest, ThursdayIsThuInDateButThrInLastModified) {
 }
 
 TEST_F(WebRequestWorkerTest, ResolvePathJoinsRootAndTokenWithinTheBuffer) {
-  TempDirectory root;
-  ASSERT_EQ(server.setRootPath(root.text().c_str()), NetResult::Success);
-  const std::string prefix = root.text() + platform::kDirectorySeparator;
+  ScratchDirectory root;
+  ASSERT_EQ(server.setRootPath(root.path().c_str()), NetResult::Success);
+  const std::string prefix = root.path() + platform::kDirectorySeparator;
   char path[WebRequestWorker::kFilePathSize];
   EXPECT_EQ(worker.resolvePath(path, "/a/b.txt"), NetResult::Success);
   EXPECT_EQ(path, prefix + "a/b.txt");
@@ -365,10 +364,10 @@ TEST_F(WebRequestWorkerTest, ResolvePathJoinsRootAndTokenWithinTheBuffer) {
 }
 
 TEST(LocalWebServerRootTest, SetRootPathKeepsTheOldRootOnRefusal) {
-  TempDirectory first;
+  ScratchDirectory first;
   LocalWebServer server;
   WebRequestWorker worker(server);
-  ASSERT_EQ(server.setRootPath(first.text().c_str()), NetResult::Success);
+  ASSERT_EQ(server.setRootPath(first.path().c_str()), NetResult::Success);
   EXPECT_EQ(server.setRootPath(nullptr), NetResult::NoRootPath);
   EXPECT_EQ(server.setRootPath(""), NetResult::NoRootPath);
   const std::string tooLong = "/" + std::string(LocalWebServer::kRootCapacity - 2, 'r');
@@ -377,7 +376,7 @@ TEST(LocalWebServerRootTest, SetRootPathKeepsTheOldRootOnRefusal) {
   char root[LocalWebServer::kRootCapacity];
   std::shared_ptr<const std::string> real;
   ASSERT_GT(server.copyRootPath(root, sizeof root, real), 0);
-  EXPECT_EQ(root, first.text() + platform::kDirectorySeparator);
+  EXPECT_EQ(root, first.path() + platform::kDirectorySeparator);
   ASSERT_NE(real, nullptr);
 
   EXPECT_EQ(server.setRootPath(fits.c_str()), NetResult::Success);

@@ -16,7 +16,6 @@ using server_test::Pattern;
 using server_test::RawClient;
 using server_test::RecordingServer;
 using server_test::Split;
-using server_test::TempDirectory;
 using server_test::WaitUntil;
 
 constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
@@ -25,10 +24,10 @@ constexpr const char* kTooMany = "Too Many Connections, Please Try Later.";
 class BadInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    files.put("hello.txt", "Hello, reader.\n");
-    files.put("big.bin", Pattern(5 * 1024 * 1024));
+    files.Write("hello.txt", "Hello, reader.\n");
+    files.Write("big.bin", Pattern(5 * 1024 * 1024));
     // Short time-outs: a stalled client holds a worker this long.
-    server.start(files.text(), 300);
+    server.start(files.path(), 300);
   }
 
   void ExpectStillServing() {
@@ -36,7 +35,7 @@ class BadInputTest : public ::testing::Test {
               "Hello, reader.\n");
   }
 
-  TempDirectory files;
+  ScratchDirectory files;
   RecordingServer server;
 };
 
@@ -96,11 +95,11 @@ TEST_F(BadInputTest, ClientThatLeavesWhileTheBodyIsSent) {
 }
 
 TEST(BadInputCrowdTest, TwoHundredClientsAtOnce) {
-  TempDirectory files;
-  files.put("hello.txt", "Hello, reader.\n");
+  ScratchDirectory files;
+  files.Write("hello.txt", "Hello, reader.\n");
   RecordingServer server;
   // Long enough for the first twenty to wait until all two hundred have connected.
-  server.start(files.text(), 10000, 256);
+  server.start(files.path(), 10000, 256);
   std::vector<std::unique_ptr<RawClient>> clients;
   for (int i = 0; i < 200; ++i) {
     clients.push_back(std::make_unique<RawClient>(server.listeningPort()));

@@ -24,7 +24,6 @@ using server_test::Pattern;
 using server_test::RawClient;
 using server_test::RecordingServer;
 using server_test::Split;
-using server_test::TempDirectory;
 using server_test::WaitUntil;
 
 constexpr const char* kNotFound = "HTTP/1.0 404 Requested file not found\r\n";
@@ -63,11 +62,11 @@ std::size_t CountEntries(const char* directory) {
 class ServerPosixTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    files.put("hello.txt", "Hello, reader.\n");
-    server.start(files.text(), 1000, 64);
+    files.Write("hello.txt", "Hello, reader.\n");
+    server.start(files.path(), 1000, 64);
   }
 
-  TempDirectory files;
+  ScratchDirectory files;
   RecordingServer server;
 };
 
@@ -89,9 +88,9 @@ TEST_F(ServerPosixTest, ClientFromANonLoopbackAddressIsClosedWithoutAByte) {
 }
 
 TEST_F(ServerPosixTest, FifosDevicesAndDirectoriesAreNotServed) {
-  ASSERT_EQ(mkfifo((files.path() / "pipe").c_str(), 0600), 0);
-  std::filesystem::create_symlink("/dev/zero", files.path() / "zero");
-  std::filesystem::create_directory(files.path() / "folder");
+  ASSERT_EQ(mkfifo((files.file("pipe")).c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", files.file("zero"));
+  std::filesystem::create_directory(files.file("folder"));
   // A FIFO without a writer would block a plain open for good.
   EXPECT_EQ(Ask(server.listeningPort(), "GET /pipe HTTP/1.0\r\n"), kNotFound);
   EXPECT_EQ(Ask(server.listeningPort(), "HEAD /zero HTTP/1.0\r\n"), kNotFound);
@@ -146,7 +145,7 @@ TEST_F(ServerPosixTest, AcceptingGoesOnAfterRunningOutOfDescriptors) {
 }
 
 TEST_F(ServerPosixTest, AStormOfBadClientsLeavesNoThreadOrSocketBehind) {
-  files.put("big.bin", Pattern(2 * 1024 * 1024));
+  files.Write("big.bin", Pattern(2 * 1024 * 1024));
   // Settle: the threads of earlier work are gone, the server's own are running.
   ASSERT_EQ(Split(Ask(server.listeningPort(), "GET /hello.txt\r\n")).body, "Hello, reader.\n");
   ASSERT_TRUE(WaitUntil([&] { return server.liveCount() == 0; }));
@@ -192,7 +191,7 @@ class RealClientTest : public ServerPosixTest, public ::testing::WithParamInterf
   std::string Fetch(const std::string& name) {
     const std::string url =
         "http://127.0.0.1:" + std::to_string(server.listeningPort()) + "/" + name;
-    const std::string output = (saved.path() / name).string();
+    const std::string output = saved.file(name);
     const std::string tool = GetParam();
     std::string command;
     if (tool == "curl") {
@@ -207,10 +206,10 @@ class RealClientTest : public ServerPosixTest, public ::testing::WithParamInterf
           url + "' '" + output + "'";
     }
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return saved.content(name);
+    return saved.Read(name);
   }
 
-  TempDirectory saved;
+  ScratchDirectory saved;
 };
 
 TEST_P(RealClientTest, FetchesTheFeedAndABinaryFileByteForByte) {
@@ -221,8 +220,8 @@ TEST_P(RealClientTest, FetchesTheFeedAndABinaryFileByteForByte) {
   const std::string feed =
       "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>All</title></channel></rss>\n";
   const std::string binary = Pattern(5 * 1024 * 1024 + 17);
-  files.put("all.xml", feed);
-  files.put("big.bin", binary);
+  files.Write("all.xml", feed);
+  files.Write("big.bin", binary);
   EXPECT_EQ(Fetch("all.xml"), feed);
   EXPECT_TRUE(Fetch("big.bin") == binary) << "the 5 MB file differs";
 }

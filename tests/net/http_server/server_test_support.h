@@ -18,6 +18,7 @@
 
 #include "net/http_server/local_web_server.h"
 #include "platform/winsock.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/scripted_peer.h"
 
 namespace server_test {
@@ -156,37 +157,6 @@ inline std::string Ask(unsigned short port, const std::string& request, int limi
   client.send(request);
   return client.receiveAll(limitMs);
 }
-
-/// A fresh directory of the test's own, removed with everything in it afterwards.
-class TempDirectory {
- public:
-  TempDirectory() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("zv-server-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDirectory(const TempDirectory&) = delete;
-  TempDirectory& operator=(const TempDirectory&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::string text() const { return path_.string(); }
-
-  void put(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path_ / name, std::ios::binary) << bytes;
-  }
-  std::string content(const std::string& name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 /// A LocalWebServer that records its status texts and stops and waits for its connections in its
 /// own destructor, before its hooks go away. A class derived from it must call shutDown in its
