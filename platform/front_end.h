@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -82,10 +83,23 @@ class FrontEnd {
   virtual void WriteToTerminal(const std::string& bytes) = 0;
 };
 
-/// Installs the front end (null: none; menus then close at once and nothing is shown). The front
-/// end must outlive its installation and every call in progress when it is replaced.
+/// Installs the front end (null: none; menus then close at once and nothing is shown). Waits
+/// until calls into the old front end that are in progress have returned, so the old one may be
+/// destroyed afterwards; must not be called from within a call into a front end.
 void SetFrontEnd(FrontEnd* frontEnd);
 FrontEnd* InstalledFrontEnd();
+
+/// The installed front end, held for one call into it: SetFrontEnd waits while one is held.
+class FrontEndInUse {
+ public:
+  FrontEndInUse();
+  FrontEnd* operator->() const { return frontEnd_; }
+  explicit operator bool() const { return frontEnd_ != nullptr; }
+
+ private:
+  std::shared_lock<std::shared_mutex> hold_;
+  FrontEnd* frontEnd_;
+};
 
 // ---- Input from the front end: thread-safe, through the window thread's queue ----
 

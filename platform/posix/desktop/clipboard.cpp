@@ -184,8 +184,8 @@ class Clipboard {
   }
 
   static void Announce(const std::string& text) {
-    FrontEnd* frontEnd = InstalledFrontEnd();
-    if (frontEnd == nullptr) {
+    FrontEndInUse frontEnd;
+    if (!frontEnd) {
       return;
     }
     frontEnd->OnClipboardText(text);

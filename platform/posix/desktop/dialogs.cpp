@@ -87,8 +87,8 @@ MSG ClickOf(HWND dialog, int controlId) {
 }  // namespace
 
 void ReportDialog(WindowRecord& record, DialogChange change) {
-  FrontEnd* frontEnd = InstalledFrontEnd();
-  if (record.dialogProcedure == nullptr || frontEnd == nullptr) {
+  FrontEndInUse frontEnd;
+  if (record.dialogProcedure == nullptr || !frontEnd) {
     return;
   }
   DialogView view;

@@ -181,8 +181,8 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND own
   if (!IsWindow(owner)) {
     return FALSE;
   }
-  platform::FrontEnd* frontEnd = platform::InstalledFrontEnd();
-  if (frontEnd == nullptr) {
+  platform::FrontEndInUse frontEnd;
+  if (!frontEnd) {
     return TRUE;  // nobody to show it to: it closes at once without a choice
   }
   view.owner = owner;

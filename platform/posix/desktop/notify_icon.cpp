@@ -60,7 +60,7 @@ class NotifyIconArea {
           return false;
       }
     }
-    if (FrontEnd* frontEnd = InstalledFrontEnd()) {
+    if (FrontEndInUse frontEnd; frontEnd) {
       frontEnd->OnNotifyIcon(change, view);
     }
     return true;

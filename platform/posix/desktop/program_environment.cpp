@@ -1,0 +1,139 @@
+#include "platform/program_environment.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/signal_commands.h"
+#include "platform/terminal_front_end.h"
+
+namespace platform {
+namespace {
+
+constexpr char kProgramFolder[] = "zarnik-viewer";
+
+std::string HomeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home == '/') {
+    return home;
+  }
+  const passwd* entry = getpwuid(geteuid());
+  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+// $VARIABLE when it is set to an absolute path (as the XDG rules ask), else HOME + `fallback`.
+std::string BaseDirectory(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && *value == '/') {
+    return value;
+  }
+  const std::string home = HomeDirectory();
+  return home.empty() ? std::string() : home + fallback;
+}
+
+// A directory of our own at `path`: made with mode 0700 when missing; an existing one must be a
+// real directory (not a link) owned by this user, and is made private.
+bool MakePrivateDirectory(const std::string& path) {
+  if (path.empty()) {
+    return false;
+  }
+  if (mkdir(path.c_str(), 0700) == 0) {
+    return true;
+  }
+  struct stat status {};
+  if (errno != EEXIST || lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+      status.st_uid != geteuid()) {
+    return false;
+  }
+  return (status.st_mode & 077) == 0 || chmod(path.c_str(), 0700) == 0;
+}
+
+// `base`/zarnik-viewer, with `base` itself made when missing (as a private directory).
+bool MakeProgramDirectory(const std::string& base, std::string& path) {
+  if (base.empty()) {
+    return false;
+  }
+  if (mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) {
+    return false;
+  }
+  path = base + "/" + kProgramFolder;
+  return MakePrivateDirectory(path);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+class PosixDesktopSession : public DesktopSession {
+ public:
+  PosixDesktopSession(HWND window, UINT updateCommand, UINT exitCommand)
+      : frontEnd_(StartFrontEnd()),
+        signals_(DeliverSignalsAsCommands(window, updateCommand, exitCommand)) {}
+  // Signals stop first, so nothing is posted while the front end goes.
+  ~PosixDesktopSession() override { signals_.reset(); }
+
+ private:
+  std::unique_ptr<FrontEndSession> frontEnd_;
+  std::unique_ptr<SignalCommands> signals_;
+};
+
+}  // namespace
+
+bool EnsureTempDirectory() {
+  const char* temp = std::getenv("TEMP");
+  if (temp != nullptr && *temp != '\0') {
+    return true;
+  }
+  // The runtime directory exists already when it is set; the cache directory may not.
+  std::string path;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && *runtime == '/') {
+    path = std::string(runtime) + "/" + kProgramFolder;
+  }
+  if (!MakePrivateDirectory(path) &&
+      !MakeProgramDirectory(BaseDirectory("XDG_CACHE_HOME", "/.cache"), path)) {
+    return false;
+  }
+  return setenv("TEMP", path.c_str(), 1) == 0;
+}
+
+bool EnterSettingsDirectory(const char* programDirectory) {
+  if (access(programDirectory, W_OK) == 0 && chdir(programDirectory) == 0) {
+    return true;
+  }
+  std::string path;
+  return MakeProgramDirectory(BaseDirectory("XDG_CONFIG_HOME", "/.config"), path) &&
+         chdir(path.c_str()) == 0;
+}
+
+void ReportListenFailure(unsigned short port) {
+  std::fprintf(stderr,
+               "zarnik-viewer: cannot listen on port %hu. Another copy may be running; ports "
+               "below 1024 need privileges: set server_port in service.conf, or grant the "
+               "program CAP_NET_BIND_SERVICE.\n",
+               port);
+}
+
+std::string AboutPagePath(const char* programDirectory) {
+  const std::string beside = std::string(programDirectory) + "/about.html";
+  const std::string installed =
+      std::string(programDirectory) + "/../share/doc/zarnik-viewer/about.html";
+  return FileExists(beside) || !FileExists(installed) ? beside : installed;
+}
+
+std::unique_ptr<DesktopSession> StartDesktopSession(HWND window, UINT updateCommand,
+                                                    UINT exitCommand) {
+  return std::make_unique<PosixDesktopSession>(window, updateCommand, exitCommand);
+}
+
+void EndProcess(int status) {
+  std::fflush(nullptr);
+  std::_Exit(status);
+}
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+// The tray program: start-up, the message loop and shutdown.
+#include <cstdlib>
+
+#include "net/http_server/local_web_server.h"
+#include "platform/program_environment.h"
+#include "platform/win32.h"
+#include "platform/winsock.h"
+#include "shell/app_settings.h"
+#include "shell/module_directory.h"
+#include "shell/tray_animation.h"
+#include "shell/tray_window.h"
+#include "shell/update_timer.h"
+#include "update/service_config.h"
+#include "update/update_cycle.h"
+
+namespace {
+
+constexpr int kDirectoryCapacity = 256;
+constexpr int kListenBacklog = 5;
+
+// Runs until WM_QUIT (0) or a failure (-1). Keyboard input is not routed to the settings dialog.
+void RunMessageLoop() {
+  MSG message{};
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// The part of start-up that the server outlives: the window, the tray icon, the settings, the
+// timer, the server's start, and the message loop. Returns the exit status.
+int RunTrayProgram(HINSTANCE instance, LocalWebServer& server) {
+  if (!RegisterTrayWindowClass(instance) || CreateTrayWindow(instance) == nullptr) {
+    return 0;
+  }
+  const std::unique_ptr<platform::DesktopSession> session =
+      platform::StartDesktopSession(TrayWindow, kUpdateCommand, kExitCommand);
+  AddTrayIcon();
+  LoadSettings();
+  UpdateStartedHook = StartTrayAnimation;
+  ResetUpdateTimer();
+
+  const auto port = static_cast<unsigned short>(ActiveServiceConfig.serverPort);
+  if (server.startListening(port, kListenBacklog, AF_INET, htonl(INADDR_ANY)) !=
+      NetResult::Success) {
+    RemoveTrayIcon();
+    platform::ReportListenFailure(port);
+    return 0;
+  }
+  server.startAcceptThread();
+  server.setRootPath(std::getenv("TEMP"));
+  RunMessageLoop();
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // The temporary directory is settled first: every path of the program is formed from it.
+  platform::EnsureTempDirectory();
+  SetAllXmlPath();
+
+  UpdateMutex = CreateMutexA(nullptr, FALSE, "UpdateMutex");
+  ProgramInstance = instance;
+  char directory[kDirectoryCapacity];
+  if (!GetModuleDirectory(directory, sizeof directory)) {
+    return 1;
+  }
+  AboutPage = platform::AboutPagePath(directory);
+  platform::EnterSettingsDirectory(directory);
+  ApplyServiceConfig(LoadServiceConfig());
+
+  LocalWebServer server;
+  return RunTrayProgram(instance, server);
+}
