@@ -25,10 +25,10 @@ UINT UpdateTimerPeriod(int intervalSeconds) {
 }
 
 void ResetUpdateTimer() {
+  platform::MutexLock lock(UpdateMutex);
   if (updateTimerId != 0) {
     KillTimer(TrayWindow, updateTimerId);
   }
-  platform::MutexLock lock(UpdateMutex);
   updateTimerId =
       SetTimer(TrayWindow, kUpdateTimerId, UpdateTimerPeriod(AppSettings.updateInterval), nullptr);
 }

@@ -47,8 +47,12 @@ int RunTrayProgram(HINSTANCE instance, LocalWebServer& server) {
     platform::ReportListenFailure(port);
     return 0;
   }
-  server.startAcceptThread();
-  server.setRootPath(std::getenv("TEMP"));
+  // The root is set before the first connection is accepted: until then it is the current
+  // directory, which holds "settings.dat" with the password. Without a temporary directory
+  // nothing is served at all.
+  if (server.setRootPath(std::getenv("TEMP")) == NetResult::Success) {
+    server.startAcceptThread();
+  }
   RunMessageLoop();
   return 0;
 }

@@ -52,12 +52,22 @@ bool MakePrivateDirectory(const std::string& path) {
   return (status.st_mode & 077) == 0 || chmod(path.c_str(), 0700) == 0;
 }
 
-// `base`/zarnik-viewer, with `base` itself made when missing (as a private directory).
-bool MakeProgramDirectory(const std::string& base, std::string& path) {
-  if (base.empty()) {
-    return false;
+// `path` and every missing directory above it, new ones private.
+bool MakeDirectories(const std::string& path) {
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string prefix = path.substr(0, end);
+    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
+      return false;
+    }
+    if (end == std::string::npos) {
+      return true;
+    }
   }
-  if (mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) {
+}
+
+// `base`/zarnik-viewer, with `base` made when missing.
+bool MakeProgramDirectory(const std::string& base, std::string& path) {
+  if (base.empty() || !MakeDirectories(base)) {
     return false;
   }
   path = base + "/" + kProgramFolder;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <string>
 
 #include "platform/front_end.h"
@@ -267,6 +269,66 @@ TEST_F(MenusTrayTest, ARightClickMenuChoiceFromAnotherThreadEndsTheLoop) {
   EXPECT_EQ(loop.get(), 1);
   EXPECT_EQ(frontEnd_.MenusShown().size(), 1u);
   EXPECT_EQ(frontEnd_.IconEvents().back().change, NotifyIconChange::kDeleted);
+}
+
+// A front end that holds every icon change until the test lets it go, and tells whether the call
+// has returned.
+class HoldingFrontEnd : public ProgrammaticFrontEnd {
+ public:
+  void OnNotifyIcon(NotifyIconChange, const platform::NotifyIconView&) override {
+    std::unique_lock<std::mutex> hold(lock_);
+    entered_ = true;
+    changed_.notify_all();
+    changed_.wait_for(hold, 10s, [this] { return released_; });
+    returned_ = true;
+  }
+  bool WaitUntilEntered() {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, 10s, [this] { return entered_; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> hold(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  bool Returned() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return returned_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool entered_ = false;
+  bool released_ = false;
+  bool returned_ = false;
+};
+
+// Whoever replaces the front end may destroy the old one at once: the replacement must wait for
+// a call into it that another thread is making.
+TEST(FrontEndTest, ReplacingTheFrontEndWaitsForACallInProgress) {
+  HoldingFrontEnd holding;
+  platform::SetFrontEnd(&holding);
+  RecordingWindow window;
+  NOTIFYICONDATAA data{};
+  data.cbSize = 88;
+  data.hWnd = window.handle();
+  std::future<BOOL> adding =
+      std::async(std::launch::async, [&data] { return Shell_NotifyIconA(NIM_ADD, &data); });
+  ASSERT_TRUE(holding.WaitUntilEntered());
+  std::future<bool> replacing = std::async(std::launch::async, [&holding] {
+    platform::SetFrontEnd(nullptr);
+    return holding.Returned();
+  });
+  // Time for the replacement to get under way: it must still be waiting after it.
+  EXPECT_EQ(replacing.wait_for(200ms), std::future_status::timeout);
+  holding.Release();
+  ASSERT_EQ(replacing.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(replacing.get()) << "SetFrontEnd returned while the old front end was in use";
+  ASSERT_EQ(adding.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(adding.get());
+  EXPECT_EQ(platform::InstalledFrontEnd(), nullptr);
+  Shell_NotifyIconA(NIM_DELETE, &data);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32.h"
+#include "tests/support/scoped_environment.h"
 
 namespace {
 
@@ -21,28 +22,6 @@ using namespace std::string_literals;
 
 constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kValue[] = "Zarnik Viewer";
-
-// Sets an environment variable for the life of the object, then puts the old value back.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-      old_ = old;
-    }
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class RunKeyTest : public ::testing::Test {
  protected:
