@@ -82,6 +82,8 @@ class TerminalFrontEnd : public FrontEnd {
   void HandleKey(const KeyPress& press);
   void HandleStatusKey(const KeyPress& press);
   void HandleMenuKey(const KeyPress& press, const MenuView& menu);
+  /// Marks the menu `serial` open or closed, unless another menu has replaced it.
+  void MarkMenuOpen(unsigned serial, bool open);
   void HandleDialogKey(const KeyPress& press);
   void MoveFocus(OpenDialog& dialog, bool forward);
   std::string* TypedText(OpenDialog& dialog, int controlId);

@@ -395,6 +395,7 @@ void TerminalFrontEnd::HandleStatusKey(const KeyPress& press) {
 
 void TerminalFrontEnd::HandleMenuKey(const KeyPress& press, const MenuView& menu) {
   if (press.key == Key::kEscape) {
+    MarkMenuOpen(menu.serial, false);
     CloseMenu(menu.serial);
   } else if (press.key == Key::kCharacter && press.character >= '1' && press.character <= '9') {
     // Keys number the items that are not separators, top to bottom.
@@ -408,17 +409,20 @@ void TerminalFrontEnd::HandleMenuKey(const KeyPress& press, const MenuView& menu
     if (position == menu.items.size()) {
       return;
     }
+    // Closed before the choice goes out: whatever the command redraws must not show the menu.
+    MarkMenuOpen(menu.serial, false);
     if (!ChooseMenuItem(menu.serial, static_cast<UINT>(position))) {
+      MarkMenuOpen(menu.serial, true);
       std::lock_guard<std::mutex> hold(lock_);
       notice_ = "\"" + menu.items[position].text + "\" is not available now.";
-      return;
     }
-  } else {
-    return;
   }
+}
+
+void TerminalFrontEnd::MarkMenuOpen(unsigned serial, bool open) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (menuOpen_ && menu_.serial == menu.serial) {
-    menuOpen_ = false;
+  if (menu_.serial == serial) {
+    menuOpen_ = open;
   }
 }
 
