@@ -16,8 +16,9 @@ std::string AboutPage;
 
 namespace {
 
-// The record the notification area takes: the first version's size, as the design fixes it.
-constexpr DWORD kNotifyIconDataSize = 88;
+// The record the notification area takes is its first version (88 bytes in a 32-bit program).
+// Its size follows the program's word size: 64-bit Windows refuses the 32-bit figure.
+constexpr DWORD kNotifyIconDataSize = NOTIFYICONDATAA_V1_SIZE;
 
 NOTIFYICONDATAA TrayIconRecord() {
   NOTIFYICONDATAA data{};
@@ -70,7 +71,7 @@ void RunCommand(UINT command) {
 
 bool RegisterTrayWindowClass(HINSTANCE instance) {
   WNDCLASSEXA windowClass{};
-  windowClass.cbSize = 48;  // the structure's size in the 32-bit interface the design fixes
+  windowClass.cbSize = sizeof windowClass;  // 48 bytes in a 32-bit program, 80 in a 64-bit one
   windowClass.style = CS_HREDRAW | CS_VREDRAW;
   windowClass.lpfnWndProc = TrayWindowProc;
   windowClass.hInstance = instance;

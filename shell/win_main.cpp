@@ -74,6 +74,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   platform::EnterSettingsDirectory(directory);
   ApplyServiceConfig(LoadServiceConfig());
 
-  LocalWebServer server;
-  return RunTrayProgram(instance, server);
+  int status;
+  {
+    LocalWebServer server;
+    status = RunTrayProgram(instance, server);
+  }  // the server stops and waits for the connections it serves
+  // Update and download threads may still run: the process ends without destroying the objects
+  // they use, as it would if Exit ended it there and then.
+  platform::EndProcess(status);
 }

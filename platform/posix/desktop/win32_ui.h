@@ -225,6 +225,9 @@ struct NOTIFYICONDATAA {
 };
 using PNOTIFYICONDATAA = NOTIFYICONDATAA*;
 
+/// The size of the first version of the record, which every version of the notification area
+/// takes: 88 bytes in a 32-bit program.
+constexpr DWORD NOTIFYICONDATAA_V1_SIZE = sizeof(NOTIFYICONDATAA);
 constexpr DWORD NIM_ADD = 0x00000000;
 constexpr DWORD NIM_MODIFY = 0x00000001;
 constexpr DWORD NIM_DELETE = 0x00000002;
