@@ -15,8 +15,9 @@ constexpr char kDirectorySeparator = '\\';
 constexpr char kDirectorySeparator = '/';
 #endif
 
-/// Creates `path` as a new, empty file open for writing (text mode). Returns nullptr when anything
-/// already stands at `path`, a symbolic link included, or when the file cannot be created.
+/// Creates `path` as a new, empty file open for writing; the bytes written reach the file
+/// unchanged, line ends included. Returns nullptr when anything already stands at `path`, a
+/// symbolic link included, or when the file cannot be created.
 std::FILE* CreateNewFile(const std::string& path);
 
 /// Puts the file `from` in the place of `to` in one step: a reader that opens `to` meanwhile gets

@@ -9,7 +9,17 @@
 #ifndef NOMINMAX
 #define NOMINMAX  // keeps windows.h from defining min and max as macros over std::min/std::max
 #endif
+// Only the core of windows.h: the rest (RPC, OLE, the old winsock.h) declares names such as
+// `byte` that clash with ours. The shell's part is included by itself.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+// In this order: winsock2.h before windows.h, the shell's part after it.
+#include <winsock2.h>
+
 #include <windows.h>
+
+#include <shellapi.h>
 
 #else
 

@@ -11,7 +11,9 @@
 
 #ifdef _WIN32
 
-#include <winsock2.h>
+// First: winsock2.h before windows.h, and no min and max macros.
+#include "platform/win32.h"
+
 #include <ws2tcpip.h>
 
 using socklen_t = int;
@@ -123,9 +125,10 @@ int GetPendingError(SOCKET socket, int& error);
 int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds);
 
 /// Lets a new listening socket bind a port whose earlier connections still linger in TIME_WAIT,
-/// so that a server can listen again on the port it just left. Call before bind. Does nothing on
-/// Windows, where SO_REUSEADDR would let another program take over a port in use. Returns 0, or
-/// SOCKET_ERROR.
+/// so that a server can listen again on the port it just left. Call before bind. On Windows, which
+/// allows that anyway and where SO_REUSEADDR would let another program take over a port in use,
+/// it claims the port for exclusive use instead. Either way a second copy of the program fails to
+/// listen on a port the first one holds. Returns 0, or SOCKET_ERROR.
 int AllowAddressReuse(SOCKET socket);
 
 /// Lets the many small sends of one answer leave together: partial segments wait until a

@@ -84,7 +84,7 @@ TEST_F(FilesTest, RefusesBadArgumentsWithoutTouchingTheFile) {
 
 TEST_F(FilesTest, DirectoryCannotBeOpened) {
   std::filesystem::create_directory(directory / "sub");
-  for (DWORD access : {GENERIC_READ, GENERIC_WRITE, kReadWrite}) {
+  for (DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}, kReadWrite}) {
     for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS}) {
       EXPECT_EQ(Open("sub", access, disposition), INVALID_HANDLE_VALUE);
       EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);

@@ -124,6 +124,9 @@ class Oracle {
   }
 
   static std::string Command() {
+#ifdef ZV_NO_HOST_PROGRAMS
+    return "";  // the test runs in an emulator: the build host's programs are out of reach
+#endif
     if (fs::exists("/usr/bin/python3")) {
       return "/usr/bin/python3 -c 'import hashlib,sys\n"
              "for p in sys.argv[1:]: print(hashlib.md5(open(p,\"rb\").read()).hexdigest())'";

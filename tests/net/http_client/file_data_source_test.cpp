@@ -38,15 +38,18 @@ class FileDataSourceTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-  // A source on `bytes`, open for reading.
+  // A source on `bytes`, open for reading: the first on "file", later ones on files of their
+  // own, as the one before may still be open and Windows does not let an open file be rewritten.
   std::unique_ptr<FileDataSource> Reading(const std::string& bytes, int bufferSize = 4096) {
-    Put(bytes);
-    auto source = std::make_unique<FileDataSource>(Path().c_str(), bufferSize);
+    const std::string name = readings++ == 0 ? "file" : "reading-" + std::to_string(readings);
+    Put(bytes, name);
+    auto source = std::make_unique<FileDataSource>(Path(name).c_str(), bufferSize);
     EXPECT_EQ(source->open(0), 0);
     return source;
   }
 
   std::filesystem::path directory;
+  int readings = 0;
 };
 
 // The next line as a string, or "<n>" when readLine answers n < 0.

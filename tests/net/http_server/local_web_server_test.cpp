@@ -106,7 +106,8 @@ TEST_F(LocalWebServerTest, GetServesTheFileWithItsHeaderLines) {
   const std::string prefix = "# Time=##:##  IP=###.#.#.#       Duration=####### GET=";
   EXPECT_EQ(line.rfind("1 ", 0), 0u) << "status 1: " << line;
   EXPECT_EQ(Masked(line.substr(0, prefix.size())), prefix) << line;
-  EXPECT_EQ(line.substr(std::min(prefix.size(), line.size())), files.path() + "/hello.txt");
+  EXPECT_EQ(line.substr(std::min(prefix.size(), line.size())),
+            files.path() + platform::kDirectorySeparator + "hello.txt");
 }
 
 TEST_F(LocalWebServerTest, AllXmlIsServedAsOctetStream) {
@@ -204,7 +205,9 @@ TEST_F(LocalWebServerTest, RefusedRequestsAreNotLoggedButMissingFilesAre) {
   ASSERT_TRUE(server.waitTexts(1));
   ASSERT_EQ(server.texts().size(), 1u);
   EXPECT_EQ(server.texts()[0].rfind("0 Time=", 0), 0u) << server.texts()[0];
-  EXPECT_NE(server.texts()[0].find("GET=" + files.path() + "/missing.txt"), std::string::npos);
+  EXPECT_NE(
+      server.texts()[0].find("GET=" + files.path() + platform::kDirectorySeparator + "missing.txt"),
+      std::string::npos);
   EXPECT_EQ(files.Read("hello.txt"), "Hello, reader.\n") << "DELETE must delete nothing";
 }
 
