@@ -1,0 +1,1 @@
+// Compiles the test programs' shared precompiled headers; holds no code of its own.
