@@ -480,6 +480,23 @@ FullBacklogListener::FullBacklogListener() {
   }
 }
 
+bool IdleResetsAreReported() {
+  ScriptedPeer peer({{Reset()}});
+  const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const sockaddr_in address = LoopbackAddress(peer.port());
+  bool reported = true;  // when the probe cannot be made, the test that asked shows why
+  if (client != INVALID_SOCKET &&
+      connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      WaitReady(client, false, 5000) == 1) {
+    char byte;
+    reported = recv(client, &byte, 1, 0) < 0;
+  }
+  if (client != INVALID_SOCKET) {
+    closesocket(client);
+  }
+  return reported;
+}
+
 FullBacklogListener::~FullBacklogListener() {
   for (SOCKET filler : fillers_) {
     closesocket(filler);

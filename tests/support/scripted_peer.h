@@ -112,6 +112,10 @@ class ScriptedPeer {
   int exchangesEnded_ = 0;
 };
 
+/// Whether a reset that arrives while nobody is receiving fails the next receive, as it does on
+/// Linux and Windows. Wine's sockets report it as an orderly end of the stream instead.
+bool IdleResetsAreReported();
+
 /// A listener on 127.0.0.1 whose accept queue is full and is never emptied: it never accepts,
 /// and its queue is filled by connections of its own until one of them stays pending. A further
 /// connect to port() then stays pending too (Linux drops SYNs to a full accept queue), which is

@@ -31,33 +31,67 @@ class ImpatientClient : public HttpFetchClient {
   bool approveRedirect(const char*) override { return true; }
 };
 
+// A server's broken answer and what the client must make of it.
+struct BrokenAnswer {
+  const char* name;
+  Exchange exchange;
+  NetResult result;
+  std::string file;  // "old" where the file must stay untouched
+};
+
+void ExpectSurvives(const BrokenAnswer& c, const std::string& path) {
+  std::ofstream(path, std::ios::binary) << "old";
+  ScriptedPeer peer({c.exchange});
+  ImpatientClient client;
+  const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.getToFile(url.c_str(), path.c_str()), c.result) << c.name;
+  // Two time-outs of 1 s at most (header block, body); the rest is margin for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << c.name;
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            c.file)
+      << c.name;
+  EXPECT_LE(client.headerLines().count(), 256) << c.name;
+  for (int i = 0; i < client.headerLines().count(); ++i) {
+    EXPECT_LE(std::strlen(client.headerLines().at(i)), 520u) << c.name;
+  }
+  char scheme[29], realm[29], nonce[1000], location[255];
+  client.getDigestChallenge(scheme, realm, nonce);
+  EXPECT_EQ(client.findRedirectLocation(location), 0) << c.name;
+  EXPECT_FALSE(peer.waitConnections(2, 100)) << c.name << ": no request follows";
+}
+
+std::string ScratchPath() {
+  std::random_device random;
+  return (std::filesystem::temp_directory_path() /
+          ("zv-bad-" + std::to_string(random()) + std::to_string(random())))
+      .string();
+}
+
+const std::string kOk = "HTTP/1.0 200 OK\r\n";
+
 TEST(HttpBadServerTest, SurvivesBrokenAnswers) {
   std::string fiftyParameters = "WWW-Authenticate: Digest realm=\"R\"";
   for (int i = 0; i < 50; ++i) {
     fiftyParameters += ", p" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
   }
   const std::string header600 = "X-Big: " + std::string(593, 'x') + "\r\n";
-  const std::string ok = "HTTP/1.0 200 OK\r\n";
-  const struct {
-    const char* name;
-    Exchange exchange;
-    NetResult result;
-    std::string file;  // "old" where the file must stay untouched
-  } cases[] = {
+  const BrokenAnswer cases[] = {
       {"status line of 2000 bytes without line end",
        {ReadUntil("\r\n\r\n"), Send("HTTP/1.0 200 " + std::string(1987, 's')), Close()},
        NetResult::Success,
        ""},
       {"header lines of 600 bytes",
-       {ReadUntil("\r\n\r\n"), Send(ok + header600 + header600 + "\r\nbody"), Close()},
+       {ReadUntil("\r\n\r\n"), Send(kOk + header600 + header600 + "\r\nbody"), Close()},
        NetResult::Success,
        "body"},
       {"NUL inside a header line",
-       {ReadUntil("\r\n\r\n"), Send(ok + std::string("X-Nul: a\0b\r\n\r\nbody", 18)), Close()},
+       {ReadUntil("\r\n\r\n"), Send(kOk + std::string("X-Nul: a\0b\r\n\r\nbody", 18)), Close()},
        NetResult::Success,
        "body"},
       {"header lines without end",
-       {ReadUntil("\r\n\r\n"), Send(ok), SendForever("X-Again: and again\r\n")},
+       {ReadUntil("\r\n\r\n"), Send(kOk), SendForever("X-Again: and again\r\n")},
        NetResult::ReadFailed,
        "old"},
       {"challenge of 50 parameters and a nonce of 5000 bytes",
@@ -74,37 +108,25 @@ TEST(HttpBadServerTest, SurvivesBrokenAnswers) {
        NetResult::Success,
        "old"},
       {"silent server", {ReadUntil("\r\n\r\n"), Pause(5000)}, NetResult::ReadTimedOut, ""},
-      {"reset in the body",
-       {ReadUntil("\r\n\r\n"), Send(ok + "\r\npart"), Pause(300), Reset()},
-       NetResult::ReadFailed,
-       "part"},
   };
-  std::random_device random;
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("zv-bad-" + std::to_string(random()) + std::to_string(random())))
-                               .string();
+  const std::string path = ScratchPath();
   for (const auto& c : cases) {
-    std::ofstream(path, std::ios::binary) << "old";
-    ScriptedPeer peer({c.exchange});
-    ImpatientClient client;
-    const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(client.getToFile(url.c_str(), path.c_str()), c.result) << c.name;
-    // Two time-outs of 1 s at most (header block, body); the rest is margin for a loaded machine.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << c.name;
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-              c.file)
-        << c.name;
-    EXPECT_LE(client.headerLines().count(), 256) << c.name;
-    for (int i = 0; i < client.headerLines().count(); ++i) {
-      EXPECT_LE(std::strlen(client.headerLines().at(i)), 520u) << c.name;
-    }
-    char scheme[29], realm[29], nonce[1000], location[255];
-    client.getDigestChallenge(scheme, realm, nonce);
-    EXPECT_EQ(client.findRedirectLocation(location), 0) << c.name;
-    EXPECT_FALSE(peer.waitConnections(2, 100)) << c.name << ": no request follows";
+    ExpectSurvives(c, path);
   }
+  std::filesystem::remove(path);
+}
+
+TEST(HttpBadServerTest, AResetInTheBodyFailsTheDownload) {
+  if (!test_support::IdleResetsAreReported()) {
+    GTEST_SKIP() << "these sockets report a reset that arrives between receives as an orderly "
+                    "end (Wine does), so a reset cannot be told from the end of the body";
+  }
+  const std::string path = ScratchPath();
+  ExpectSurvives({"reset in the body",
+                  {ReadUntil("\r\n\r\n"), Send(kOk + "\r\npart"), Pause(300), Reset()},
+                  NetResult::ReadFailed,
+                  "part"},
+                 path);
   std::filesystem::remove(path);
 }
 
