@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the fake journal service's tests, then builds everything and runs every test: once as
 # shipped, once under AddressSanitizer with UndefinedBehaviorSanitizer, once under
-# ThreadSanitizer. Stops at the first failure.
+# ThreadSanitizer. Then builds the Windows program and runs its tests under Wine
+# (tools/windows_build.sh, which installs what it needs). Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,4 +25,5 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZER=address -DZV_BUILD_BENCHMARKS=OFF
 TSAN_OPTIONS=halt_on_error=1 \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_SANITIZER=thread -DZV_BUILD_BENCHMARKS=OFF
+tools/windows_build.sh
 echo "== all suites passed"

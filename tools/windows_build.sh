@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Windows program and its unit tests with MinGW-w64, then runs the tests under Wine.
+# Builds the Windows program and its unit tests with MinGW-w64, runs the unit tests under Wine,
+# then drives the program's tray menu and settings dialog under Wine on a virtual display.
 #
 #   tools/windows_build.sh       (as root on Debian 12; no input asked)
 #
-# The program lands in build-windows/shell/zarnik-viewer.exe, next to its about.html. The tests
-# run as Windows programs in a Wine prefix of their own under build-windows/, which is stopped
-# at the end whatever happens. Every wait has a time limit.
+# The program lands in build-windows/shell/zarnik-viewer.exe, next to its about.html. The unit
+# tests run as Windows programs in a Wine prefix of their own under build-windows/; the user
+# interface test makes a fresh prefix and leaves its screenshots in build-windows/screenshots/.
+# Wine and the virtual display are stopped at the end whatever happens. Every wait has a time
+# limit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,7 +16,8 @@ build=$root/build-windows
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake ninja-build dpkg-dev googletest g++-mingw-w64-x86-64-posix
-          binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64)
+          binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64
+          python3 xvfb xdotool xclip imagemagick)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
@@ -49,4 +53,9 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
 fi
 timeout 120 wineserver -w
 timeout 3600 ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300 </dev/null
+stop_wine
+
+echo "== the program's tray menu and settings dialog under Wine"
+timeout 600 python3 tools/windows/gui_test.py "$build/shell/zarnik-viewer.exe" \
+  --screenshots "$build/screenshots" </dev/null
 echo "== the Windows build and its tests passed: $build/shell/zarnik-viewer.exe"
