@@ -10,27 +10,14 @@ namespace {
 
 using test_support::LoopbackAddress;
 using test_support::SocketsInUse;
-
-// A loopback port that nothing listens on: bound once, then let go.
-int FreePort() {
-  const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = LoopbackAddress(0);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  closesocket(probe);
-  return port;
-}
+using test_support::UnusedLoopbackPort;
 
 // Waiting for a connect that is refused must end with the refusal, not with the time limit:
 // some systems report the failure as an exception on the socket rather than as writable.
 TEST(WinsockTest, ARefusedConnectEndsTheWaitWithItsError) {
   SocketsInUse sockets;
   ASSERT_TRUE(sockets.started());
-  const int port = FreePort();
+  const int port = UnusedLoopbackPort();
   ASSERT_NE(port, 0);
   const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ASSERT_NE(client, INVALID_SOCKET);

@@ -96,6 +96,19 @@ sockaddr_in LoopbackAddress(int port) {
   return address;
 }
 
+int UnusedLoopbackPort() {
+  const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = LoopbackAddress(0);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  closesocket(probe);
+  return port;
+}
+
 Step ReadUntil(std::string text, int limitMilliseconds) {
   return {Step::Action::kReadUntil, std::move(text), limitMilliseconds};
 }

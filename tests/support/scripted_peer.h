@@ -28,6 +28,10 @@ class SocketsInUse {
 /// 127.0.0.1 and `port` (0: any port, for bind).
 sockaddr_in LoopbackAddress(int port);
 
+/// A port of 127.0.0.1 where nobody listens: one the system just handed out and took back. 0
+/// when none could be had.
+int UnusedLoopbackPort();
+
 /// One thing the peer does on a connection. Build steps with the functions below.
 struct Step {
   enum class Action { kReadUntil, kSend, kSendForever, kPause, kClose, kReset };

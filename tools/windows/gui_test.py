@@ -285,13 +285,18 @@ class Session:
             if text:
                 print("--- %s (last lines)\n%s" % (name, "\n".join(text.splitlines()[-15:])))
 
+    def wineserver(self, option):
+        """Runs `wineserver option` (-k: kill every Wine process, -w: wait until they are gone)."""
+        if not self.env:
+            return
+        try:
+            subprocess.run(["wineserver", option], env=self.env, timeout=30,
+                           stdin=subprocess.DEVNULL, capture_output=True)
+        except subprocess.TimeoutExpired:
+            pass
+
     def stop(self):
-        if self.env:
-            try:
-                subprocess.run(["wineserver", "-k"], env=self.env, timeout=30,
-                               stdin=subprocess.DEVNULL, capture_output=True)
-            except subprocess.TimeoutExpired:
-                pass
+        self.wineserver("-k")
         for process in (self.program, self.journal, self.xvfb):
             if process and process.poll() is None:
                 process.terminate()
@@ -300,12 +305,7 @@ class Session:
                 except subprocess.TimeoutExpired:
                     process.kill()
                     process.wait(10)
-        if self.env:
-            try:
-                subprocess.run(["wineserver", "-w"], env=self.env, timeout=30,
-                               stdin=subprocess.DEVNULL, capture_output=True)
-            except subprocess.TimeoutExpired:
-                pass
+        self.wineserver("-w")
         shutil.rmtree(self.work, ignore_errors=True)
 
 

@@ -9,17 +9,7 @@ using test_support::LoopbackAddress;
 using test_support::Pause;
 using test_support::ScriptedPeer;
 using test_support::SocketsInUse;
-
-// A port of 127.0.0.1 where nobody listens: one the system just handed out and took back.
-int ClosedPort() {
-  const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = LoopbackAddress(0);
-  socklen_t length = sizeof address;
-  EXPECT_EQ(bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  closesocket(probe);
-  return ntohs(address.sin_port);
-}
+using test_support::UnusedLoopbackPort;
 
 // A socket whose non-blocking connect to 127.0.0.1:port has come to an end, either way.
 SOCKET ConnectAndWait(int port) {
@@ -44,7 +34,7 @@ TEST(SocketErrorTextTest, TellsTheErrorPendingOnASocket) {
   };
   const Case cases[] = {
       {"connected", peer.port(), "Last error not available", 0},
-      {"refused", ClosedPort(), "Connection refused.", 10061},  // Windows Sockets numbering
+      {"refused", UnusedLoopbackPort(), "Connection refused.", 10061},  // Windows Sockets numbering
   };
   for (const Case& c : cases) {
     const SOCKET client = ConnectAndWait(c.port);
