@@ -28,7 +28,7 @@ bool ReplaceFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 
 /// The real path of the directory `path`, every link resolved, ending with kDirectorySeparator.
-/// False when it does not resolve.
+/// False when it does not resolve or names something other than a directory.
 bool RealDirectoryPath(const char* path, std::string& real);
 
 /// Opens `path` for reading (shared with other readers) when it names a regular file whose real

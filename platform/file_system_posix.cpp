@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -35,7 +36,9 @@ bool RealDirectoryPath(const char* path, std::string& real) {
     return false;
   }
   char resolved[PATH_MAX];
-  if (::realpath(path, resolved) == nullptr) {
+  struct stat status {};
+  if (::realpath(path, resolved) == nullptr || ::stat(resolved, &status) != 0 ||
+      !S_ISDIR(status.st_mode)) {
     return false;
   }
   real = resolved;

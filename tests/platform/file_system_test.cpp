@@ -73,6 +73,9 @@ TEST(FileSystemTest, OnlyRegularFilesInsideTheRootOpen) {
   ASSERT_TRUE(platform::RealDirectoryPath(scratch.file("root").c_str(), root));
   ASSERT_FALSE(root.empty());
   EXPECT_EQ(root.back(), platform::kDirectorySeparator);
+  std::string notADirectory;
+  EXPECT_FALSE(platform::RealDirectoryPath(scratch.file("secret").c_str(), notADirectory));
+  EXPECT_FALSE(platform::RealDirectoryPath(scratch.file("missing").c_str(), notADirectory));
 
   const std::string sub = scratch.file("root/sub");
   HANDLE page = platform::OpenFileInside((sub + "/page.html").c_str(), root);
