@@ -36,7 +36,8 @@ class FileObject : public KernelObject {
 };
 
 void FailWithErrno() {
-  SetLastErrorCode(ErrorFromErrno(errno));
+  // CreateFile reports a name already taken as ERROR_FILE_EXISTS, unlike the named objects.
+  SetLastErrorCode(errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno));
 }
 
 std::optional<int> AccessFlags(DWORD access) {

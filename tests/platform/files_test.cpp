@@ -54,7 +54,7 @@ TEST_F(FilesTest, DispositionsCreateKeepOrTruncate) {
   EXPECT_TRUE(std::filesystem::exists(directory / "new"));
 
   EXPECT_EQ(Open("old", GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
   EXPECT_EQ(Open("missing", GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Open("missing", kReadWrite, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
