@@ -6,7 +6,8 @@ Usage: gui_test.py PATH_TO_ZARNIK_VIEWER_EXE [--screenshots DIR]
 The program runs from a scratch folder with a "service.conf" that points every host of the
 journal service at the bundled fake service on 127.0.0.1, and a "settings.dat" for the sample
 user abc. Through its tray icon (right-click in Wine's own tray window, found by name) the test
-asks for an update and reads the merged feed over HTTP, fills in the settings dialog and checks
+asks for an update and reads the merged feed over HTTP, starts a second copy (which must end at
+once), fills in the settings dialog and checks
 what it leaves behind (settings.dat, the Run value, the clipboard), and ends the program with
 "Exit". Every wait is bounded; Xvfb and every Wine process are stopped at the end, also on
 failure. Exits non-zero when any check fails.
@@ -351,6 +352,30 @@ def check_update(session, checks):
                   ("missing %s; " % missing if missing else "") + "%d items" % len(titles))
 
 
+def check_second_copy(session, checks):
+    """A second copy cannot listen on the port the first one holds: it ends at once, silently,
+    with status 0, and the first one goes on serving."""
+    second = subprocess.Popen(
+        ["wine", os.path.join(session.app, "zarnik-viewer.exe")], cwd=session.app,
+        env=session.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL)
+    try:
+        status = second.wait(30)
+    except subprocess.TimeoutExpired:
+        second.kill()
+        second.wait(10)
+        status = None
+    checks.report(status == 0, "a second copy ends at once with status 0", "status %s" % status)
+    url = "http://127.0.0.1:%d/all.xml" % session.server_port
+    try:
+        with urllib.request.urlopen(url, timeout=10) as response:
+            served = response.status == 200
+    except (urllib.error.URLError, OSError):
+        served = False
+    checks.report(served and session.program.poll() is None,
+                  "the first copy still runs and serves all.xml", url)
+
+
 def open_settings(session, checks):
     """Opens the settings dialog from the tray menu; returns a function that maps a point in
     dialog units to the screen, or None when no dialog appeared."""
@@ -502,6 +527,7 @@ def main():
         checks.report(True, "the program starts and listens", "port %d, journal service on %d" %
                       (session.server_port, session.journal_port))
         check_update(session, checks)
+        check_second_copy(session, checks)
         check_settings(session, checks)
         check_cancel(session, checks)
         check_exit(session, checks)
