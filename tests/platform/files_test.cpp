@@ -1,46 +1,28 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
 // Each test works in a fresh directory of its own, removed with everything in it afterwards.
 class FilesTest : public ::testing::Test {
  protected:
-  FilesTest() {
-    std::random_device random;
-    directory = std::filesystem::temp_directory_path() /
-                ("zv-files-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(directory);
-  }
-  ~FilesTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-  }
+  std::string Path(const std::string& name) const { return scratch.file(name); }
 
-  std::string Path(const std::string& name) const { return (directory / name).string(); }
+  void Put(const std::string& name, const std::string& bytes) const { scratch.Write(name, bytes); }
 
-  void Put(const std::string& name, const std::string& bytes) const {
-    std::ofstream(directory / name, std::ios::binary) << bytes;
-  }
-
-  std::string Content(const std::string& name) const {
-    std::ifstream in(directory / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Content(const std::string& name) const { return scratch.Read(name); }
 
   HANDLE Open(const std::string& name, DWORD access, DWORD disposition) const {
     return CreateFileA(Path(name).c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 
-  std::filesystem::path directory;
+  ScratchDirectory scratch;
 };
 
 constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
@@ -51,7 +33,7 @@ TEST_F(FilesTest, DispositionsCreateKeepOrTruncate) {
   HANDLE created = Open("new", GENERIC_WRITE, CREATE_NEW);
   ASSERT_NE(created, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(CloseHandle(created));
-  EXPECT_TRUE(std::filesystem::exists(directory / "new"));
+  EXPECT_TRUE(std::filesystem::exists(Path("new")));
 
   EXPECT_EQ(Open("old", GENERIC_WRITE, CREATE_NEW), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
@@ -59,12 +41,12 @@ TEST_F(FilesTest, DispositionsCreateKeepOrTruncate) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Open("missing", kReadWrite, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(std::filesystem::exists(directory / "missing"));
+  EXPECT_FALSE(std::filesystem::exists(Path("missing")));
 
   EXPECT_TRUE(CloseHandle(Open("old", kReadWrite, OPEN_ALWAYS)));
   EXPECT_EQ(Content("old"), "content");
   EXPECT_TRUE(CloseHandle(Open("fresh", kReadWrite, OPEN_ALWAYS)));
-  EXPECT_TRUE(std::filesystem::exists(directory / "fresh"));
+  EXPECT_TRUE(std::filesystem::exists(Path("fresh")));
 
   EXPECT_TRUE(CloseHandle(Open("old", GENERIC_WRITE, CREATE_ALWAYS)));
   EXPECT_EQ(Content("old"), "");
@@ -83,7 +65,7 @@ TEST_F(FilesTest, RefusesBadArgumentsWithoutTouchingTheFile) {
 }
 
 TEST_F(FilesTest, DirectoryCannotBeOpened) {
-  std::filesystem::create_directory(directory / "sub");
+  std::filesystem::create_directory(Path("sub"));
   for (DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}, kReadWrite}) {
     for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS}) {
       EXPECT_EQ(Open("sub", access, disposition), INVALID_HANDLE_VALUE);

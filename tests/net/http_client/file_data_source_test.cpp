@@ -2,41 +2,25 @@
 
 #include <climits>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "net/http_client/file_data_source.h"
 #include "net/http_client/file_handle.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
 // Each test works in a fresh directory of its own, removed with everything in it afterwards.
 class FileDataSourceTest : public ::testing::Test {
  protected:
-  FileDataSourceTest() {
-    std::random_device random;
-    directory = std::filesystem::temp_directory_path() /
-                ("zv-source-" + std::to_string(random()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(directory);
-  }
-  ~FileDataSourceTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-  }
-
-  std::string Path(const std::string& name = "file") const { return (directory / name).string(); }
+  std::string Path(const std::string& name = "file") const { return scratch.file(name); }
 
   void Put(const std::string& bytes, const std::string& name = "file") const {
-    std::ofstream(directory / name, std::ios::binary) << bytes;
+    scratch.Write(name, bytes);
   }
 
-  std::string Content(const std::string& name = "file") const {
-    std::ifstream in(directory / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Content(const std::string& name = "file") const { return scratch.Read(name); }
 
   // A source on `bytes`, open for reading: the first on "file", later ones on files of their
   // own, as the one before may still be open and Windows does not let an open file be rewritten.
@@ -48,7 +32,7 @@ class FileDataSourceTest : public ::testing::Test {
     return source;
   }
 
-  std::filesystem::path directory;
+  ScratchDirectory scratch;
   int readings = 0;
 };
 

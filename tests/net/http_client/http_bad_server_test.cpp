@@ -2,13 +2,11 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 
 #include "net/http_client/http_fetch_client.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/scripted_peer.h"
 
 // Servers that break the rules: the client must neither crash (these tests also run under
@@ -48,10 +46,7 @@ void ExpectSurvives(const BrokenAnswer& c, const std::string& path) {
   EXPECT_EQ(client.getToFile(url.c_str(), path.c_str()), c.result) << c.name;
   // Two time-outs of 1 s at most (header block, body); the rest is margin for a loaded machine.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << c.name;
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-            c.file)
-      << c.name;
+  EXPECT_EQ(FileText(path), c.file) << c.name;
   EXPECT_LE(client.headerLines().count(), 256) << c.name;
   for (int i = 0; i < client.headerLines().count(); ++i) {
     EXPECT_LE(std::strlen(client.headerLines().at(i)), 520u) << c.name;
@@ -60,13 +55,6 @@ void ExpectSurvives(const BrokenAnswer& c, const std::string& path) {
   client.getDigestChallenge(scheme, realm, nonce);
   EXPECT_EQ(client.findRedirectLocation(location), 0) << c.name;
   EXPECT_FALSE(peer.waitConnections(2, 100)) << c.name << ": no request follows";
-}
-
-std::string ScratchPath() {
-  std::random_device random;
-  return (std::filesystem::temp_directory_path() /
-          ("zv-bad-" + std::to_string(random()) + std::to_string(random())))
-      .string();
 }
 
 const std::string kOk = "HTTP/1.0 200 OK\r\n";
@@ -109,11 +97,10 @@ TEST(HttpBadServerTest, SurvivesBrokenAnswers) {
        "old"},
       {"silent server", {ReadUntil("\r\n\r\n"), Pause(5000)}, NetResult::ReadTimedOut, ""},
   };
-  const std::string path = ScratchPath();
+  const ScratchDirectory scratch;
   for (const auto& c : cases) {
-    ExpectSurvives(c, path);
+    ExpectSurvives(c, scratch.file("download"));
   }
-  std::filesystem::remove(path);
 }
 
 TEST(HttpBadServerTest, AResetInTheBodyFailsTheDownload) {
@@ -121,13 +108,12 @@ TEST(HttpBadServerTest, AResetInTheBodyFailsTheDownload) {
     GTEST_SKIP() << "these sockets report a reset that arrives between receives as an orderly "
                     "end (Wine does), so a reset cannot be told from the end of the body";
   }
-  const std::string path = ScratchPath();
+  const ScratchDirectory scratch;
   ExpectSurvives({"reset in the body",
                   {ReadUntil("\r\n\r\n"), Send(kOk + "\r\npart"), Pause(300), Reset()},
                   NetResult::ReadFailed,
                   "part"},
-                 path);
-  std::filesystem::remove(path);
+                 scratch.file("download"));
 }
 
 }  // namespace
