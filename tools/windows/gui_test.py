@@ -7,10 +7,9 @@ The program runs from a scratch folder with a "service.conf" that points every h
 journal service at the bundled fake service on 127.0.0.1, and a "settings.dat" for the sample
 user abc. Through its tray icon (right-click in Wine's own tray window, found by name) the test
 asks for an update and reads the merged feed over HTTP, starts a second copy (which must end at
-once), fills in the settings dialog and checks
-what it leaves behind (settings.dat, the Run value, the clipboard), and ends the program with
-"Exit". Every wait is bounded; Xvfb and every Wine process are stopped at the end, also on
-failure. Exits non-zero when any check fails.
+once), fills in the settings dialog and checks what it leaves behind (settings.dat, the Run
+value, the clipboard), and ends the program with "Exit". Every wait is bounded; Xvfb and every
+Wine process are stopped at the end, also on failure. Exits non-zero when any check fails.
 """
 
 import argparse
