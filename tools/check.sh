@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the fake journal service's tests, then builds everything and runs every test: once as
-# shipped, once under AddressSanitizer with UndefinedBehaviorSanitizer, once under
-# ThreadSanitizer. Then builds the Windows program and runs its tests under Wine
+# Runs the fake journal service's tests and checks the include layers and the format, then builds
+# everything and runs every test: once as shipped, once under AddressSanitizer with
+# UndefinedBehaviorSanitizer, once under ThreadSanitizer. Then builds the Windows program and runs its tests under Wine
 # (tools/windows_build.sh, which installs what it needs). Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +19,11 @@ run_suite() {
 
 echo "== the fake journal service: its own tests"
 python3 -m unittest discover -s tools/fake_journal
+
+echo "== the layers docs/architecture.md writes down, and the format"
+python3 tests/tools/check_layers_test.py
+python3 tools/check_layers.py
+tools/check_format.sh
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
