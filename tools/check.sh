@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the fake journal service's tests and checks the include layers and the format, then builds
 # everything and runs every test: once as shipped, once under AddressSanitizer with
-# UndefinedBehaviorSanitizer, once under ThreadSanitizer. Then builds the Windows program and runs its tests under Wine
-# (tools/windows_build.sh, which installs what it needs). Stops at the first failure.
+# UndefinedBehaviorSanitizer, once under ThreadSanitizer. Then builds the Windows program and runs
+# its tests under Wine (tools/windows_build.sh, which installs what it needs). Stops at the first
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
