@@ -5,7 +5,7 @@
 #include "platform/program_environment.h"
 #include "platform/win32.h"
 #include "platform/winsock.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "shell/module_directory.h"
 #include "shell/tray_animation.h"
 #include "shell/tray_window.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "update/service_config.h"
 #include "update/update_cycle.h"
 

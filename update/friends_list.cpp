@@ -7,7 +7,7 @@
 
 #include "net/http_client/http_fetch_client.h"
 #include "platform/mutex_lock.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "update/feed_download.h"
 #include "update/service_config.h"
 

@@ -10,7 +10,7 @@
 #include "feed/merged_feed.h"
 #include "platform/file_system.h"
 #include "platform/mutex_lock.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "update/feed_download.h"
 #include "update/friends_list.h"
 #include "update/service_config.h"
