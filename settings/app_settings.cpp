@@ -131,6 +131,11 @@ std::optional<Settings> DecodeSettingsFile(const std::string& text) {
   return settings;
 }
 
+Settings CopySettings() {
+  platform::MutexLock lock(UpdateMutex);
+  return AppSettings;
+}
+
 void LoadSettings() {
   FilePointer file(std::fopen(kSettingsFileName, "rb"));
   if (!file) {
