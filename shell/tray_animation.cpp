@@ -2,7 +2,7 @@
 
 #include "platform/mutex_lock.h"
 #include "resources/resource.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "shell/tray_window.h"
 #include "update/update_cycle.h"
 

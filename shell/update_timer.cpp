@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "platform/mutex_lock.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "shell/tray_window.h"
 
 UINT_PTR updateTimerId = 0;

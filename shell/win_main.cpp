@@ -1,16 +1,15 @@
 // The tray program: start-up, the message loop and shutdown.
-#include <cstdlib>
-
 #include "net/http_server/local_web_server.h"
 #include "platform/program_environment.h"
 #include "platform/win32.h"
 #include "platform/winsock.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "shell/module_directory.h"
 #include "shell/tray_animation.h"
 #include "shell/tray_window.h"
 #include "shell/update_timer.h"
 #include "update/service_config.h"
+#include "update/update_context.h"
 #include "update/update_cycle.h"
 
 namespace {
@@ -50,7 +49,7 @@ int RunTrayProgram(HINSTANCE instance, LocalWebServer& server) {
   // The root is set before the first connection is accepted: until then it is the current
   // directory, which holds "settings.dat" with the password. Without a temporary directory
   // nothing is served at all.
-  if (server.setRootPath(std::getenv("TEMP")) == NetResult::Success) {
+  if (server.setRootPath(TemporaryDirectory().c_str()) == NetResult::Success) {
     server.startAcceptThread();
   }
   RunMessageLoop();

@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "update/service_config.h"
+#include "update/update_context.h"
 #include "update/update_cycle.h"
 
 int main(int argc, char** argv) {
@@ -17,8 +18,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s SERVICE_CONF USER [PASSWORD]\n", argv[0]);
     return 2;
   }
-  const char* temp = std::getenv("TEMP");
-  if (temp == nullptr || *temp == '\0') {
+  if (TemporaryDirectory().empty()) {
     std::fprintf(stderr, "%s: set TEMP to the folder the feeds and all.xml go to\n", argv[0]);
     return 2;
   }

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <optional>
@@ -14,9 +13,7 @@
 #include "net/http_client/http_fetch_client.h"
 #include "platform/mutex_lock.h"
 #include "update/md5.h"
-#include "update/service_config.h"
 
-Credentials FetchCredentials;
 int PendingDownloads = 0;
 HANDLE DownloadLock = nullptr;
 
@@ -56,15 +53,14 @@ void CountFetcherDone() {
 }
 
 // Asks the server again with a Digest answer to the challenge of the first response.
-void AnswerDigestChallenge(HttpFetchClient& client, const std::string& url,
-                           const std::string& path) {
+void AnswerDigestChallenge(HttpFetchClient& client, const Credentials& credentials,
+                           const std::string& url, const std::string& path) {
   char scheme[29];
   char realm[29];
   char nonce[1000];
   client.getDigestChallenge(scheme, realm, nonce);
   client.clearHeaders();
-  client.addHeader(
-      DigestAuthorizationLine(FetchCredentials, realm, nonce, MakeClientNonce(45)).c_str());
+  client.addHeader(DigestAuthorizationLine(credentials, realm, nonce, MakeClientNonce(45)).c_str());
   client.getToFile(url.c_str(), path.c_str());
 }
 
@@ -88,13 +84,12 @@ std::string MakeClientNonce(int length) {
   return nonce;
 }
 
-std::string FeedUrl(const std::string& name, bool authenticated) {
+std::string FeedUrl(const ServiceConfig& service, const std::string& name, bool authenticated) {
   const std::string query = authenticated ? "?auth=digest" : "";
   if (!name.empty() && (name[0] == '_' || name[0] == '-')) {
-    return "http://" + ActiveServiceConfig.usersHost + "/" + name + "/data/rss" + query;
+    return "http://" + service.usersHost + "/" + name + "/data/rss" + query;
   }
-  std::string url =
-      "http://" + name + "." + ActiveServiceConfig.journalDomain + "/data/rss" + query;
+  std::string url = "http://" + name + "." + service.journalDomain + "/data/rss" + query;
   for (char& c : url) {
     if (c == '_') {
       c = '-';
@@ -116,19 +111,19 @@ std::string DigestAuthorizationLine(const Credentials& credentials, const std::s
          "\", uri=\"" + kDigestUri + "\", qop=" + qop + ", response=\"" + response + "\"";
 }
 
-int FeedFetcher(std::string name) {
-  const char* temp = std::getenv("TEMP");
+int FeedFetcher(std::string name, const UpdateContext& context) {
   const std::optional<std::string> path =
-      temp != nullptr && *temp != '\0' ? FriendFeedPath(temp, name) : std::nullopt;
-  const bool authenticated = !FetchCredentials.password.empty();
-  const std::string url = FeedUrl(name, authenticated);
+      !context.tempDir.empty() ? FriendFeedPath(context.tempDir, name) : std::nullopt;
+  const Credentials credentials{context.settings.userName, context.settings.password};
+  const bool authenticated = !credentials.password.empty();
+  const std::string url = FeedUrl(context.service, name, authenticated);
   // A name whose file path or address would not fit is not fetched, but still counted done.
   if (path && url.size() < kUrlCapacity) {
     HttpFetchClient client;
     client.getToFile(url.c_str(), path->c_str());
     if (authenticated) {
       if (client.statusCode() == 401) {
-        AnswerDigestChallenge(client, url, *path);
+        AnswerDigestChallenge(client, credentials, url, *path);
       } else {
         std::printf("%d", client.statusCode());
         std::fflush(stdout);
@@ -139,15 +134,15 @@ int FeedFetcher(std::string name) {
   return 0;
 }
 
-int LaunchFeedFetchers(std::vector<std::string> friendNames) {
+int LaunchFeedFetchers(std::vector<std::string> friendNames, UpdateContext context) {
   for (std::string& name : friendNames) {
-    std::thread(FeedFetcher, std::move(name)).detach();
+    std::thread(FeedFetcher, std::move(name), context).detach();
     std::this_thread::sleep_for(kLaunchStagger);
   }
   return 0;
 }
 
-void StartFeedDownloads(const std::vector<std::string>& friendNames) {
+void StartFeedDownloads(const std::vector<std::string>& friendNames, const UpdateContext& context) {
   DownloadLock = CreateMutexA(nullptr, FALSE, "MutexName");
   Random().seed(static_cast<unsigned>(std::time(nullptr)));
   {
@@ -156,7 +151,7 @@ void StartFeedDownloads(const std::vector<std::string>& friendNames) {
   }
   // The launcher walks its own copy, so the next cycle may refill FriendList at any time.
   if (!friendNames.empty()) {
-    std::thread(LaunchFeedFetchers, friendNames).detach();
+    std::thread(LaunchFeedFetchers, friendNames, context).detach();
   }
 }
 

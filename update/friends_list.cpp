@@ -1,15 +1,11 @@
 #include "update/friends_list.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <utility>
 
 #include "net/http_client/http_fetch_client.h"
-#include "platform/mutex_lock.h"
-#include "shell/app_settings.h"
 #include "update/feed_download.h"
-#include "update/service_config.h"
 
 FriendNames FriendList;
 
@@ -22,19 +18,15 @@ void FriendNames::append(std::string name) {
   names_.push_back(std::move(name));
 }
 
-std::string FriendsListPath() {
-  const char* temp = std::getenv("TEMP");
-  return temp != nullptr && *temp != '\0' ? std::string(temp) + "/friends.list" : std::string();
+std::string FriendsListPath(const std::string& tempDir) {
+  return !tempDir.empty() ? tempDir + "/friends.list" : std::string();
 }
 
-void DownloadFriendsList() {
+void DownloadFriendsList(const UpdateContext& context) {
   HttpFetchClient client;
-  std::string url;
-  {
-    platform::MutexLock lock(UpdateMutex);
-    url = ActiveServiceConfig.site + "/misc/fdata.bml?user=" + AppSettings.userName;
-  }
-  const std::string path = FriendsListPath();
+  const std::string url =
+      context.service.site + "/misc/fdata.bml?user=" + context.settings.userName;
+  const std::string path = FriendsListPath(context.tempDir);
   if (!path.empty()) {
     client.getToFile(url.c_str(), path.c_str());
   }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "update/update_context.h"
+
 /// The friend names of the current update cycle, in the order of "friends.list".
 class FriendNames {
  public:
@@ -19,13 +21,13 @@ class FriendNames {
 /// The friends of the current cycle. Written by the update thread before the downloads start.
 extern FriendNames FriendList;
 
-/// The path of "friends.list": the value of TEMP followed by "/friends.list"; empty when TEMP is
-/// not set.
-std::string FriendsListPath();
+/// The path of "friends.list": `tempDir` followed by "/friends.list"; empty when `tempDir` is.
+std::string FriendsListPath(const std::string& tempDir);
 
-/// Fetches the friends-data page of the current user into FriendsListPath(). The outcome is not
-/// reported: on failure the file keeps what the last cycle got.
-void DownloadFriendsList();
+/// Fetches the friends-data page of the context's user from its service into the friends list
+/// of its temporary directory. The outcome is not reported: on failure the file keeps what the
+/// last cycle got.
+void DownloadFriendsList(const UpdateContext& context);
 
 /// The friend names of the file at `path`, in file order, duplicates kept: each line (read 255
 /// characters at a time) whose first character is ">" names the word after it. Names holding

@@ -3,17 +3,16 @@
 #include <tinyxml.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "feed/feed_file.h"
 #include "feed/merged_feed.h"
 #include "platform/file_system.h"
 #include "platform/mutex_lock.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "update/feed_download.h"
 #include "update/friends_list.h"
-#include "update/service_config.h"
+#include "update/update_context.h"
 
 std::atomic<bool> updateInProgress{false};
 std::string AllXmlPath;
@@ -46,18 +45,17 @@ void WaitForDownloads() {
 
 // Steps 11 to 14 and the document of step 16, built before the cycle lets the next one start:
 // the next cycle refills MergedFeed, and must not do so while this one still prints it.
-void BuildMergedDocument(const std::string& tempDir, TiXmlDocument& document) {
-  std::string userName = AppSettings.userName;  // read at this moment, without the lock
-  RefillMergedFeed(MergedFeed, tempDir, ReadFriendNames(FriendsListPath()), userName,
-                   ActiveServiceConfig.site);
+void BuildMergedDocument(const UpdateContext& context, TiXmlDocument& document) {
+  RefillMergedFeed(MergedFeed, context.tempDir, ReadFriendNames(FriendsListPath(context.tempDir)),
+                   context.settings.userName, context.service.site);
   MergedFeed.WriteTo(&document);
 }
 
 }  // namespace
 
 void SetAllXmlPath() {
-  const char* temp = std::getenv("TEMP");
-  AllXmlPath = temp != nullptr && *temp != '\0' ? MergedFilePath(temp) : std::string();
+  const std::string tempDir = TemporaryDirectory();
+  AllXmlPath = !tempDir.empty() ? MergedFilePath(tempDir) : std::string();
 }
 
 void StartUpdateCycle() {
@@ -71,27 +69,30 @@ int RunUpdateCycle() {
   if (!ClaimUpdate()) {
     return 0;
   }
-  const char* temp = std::getenv("TEMP");
-  if (temp == nullptr || *temp == '\0' || AllXmlPath.empty()) {
+  // TEMP, the settings and the service configuration, read here and handed to every step; only
+  // the settings are read again, at the two moments below where the user's latest ones count.
+  UpdateContext context = TakeUpdateContext();
+  if (context.tempDir.empty() || AllXmlPath.empty()) {
     // Without a temporary directory there is nowhere to put anything.
     ReleaseUpdate();
     return 0;
   }
-  const std::string tempDir = temp;
-  DownloadFriendsList();
+  DownloadFriendsList(context);
   FriendList.clear();
-  {
-    platform::MutexLock lock(UpdateMutex);
-    FetchCredentials = Credentials{AppSettings.userName, AppSettings.password};
-  }
-  for (std::string& name : ReadFriendNames(FriendsListPath())) {
+  // The downloads use the user name and password as they stand now: the settings dialog may have
+  // changed them while the friends list came in.
+  context.settings = CopySettings();
+  for (std::string& name : ReadFriendNames(FriendsListPath(context.tempDir))) {
     FriendList.append(std::move(name));
   }
-  StartFeedDownloads(FriendList.names());
+  StartFeedDownloads(FriendList.names(), context);
   WaitForDownloads();
 
+  // The channel link names the user as the settings hold it at this moment, read without the
+  // lock.
+  context.settings.userName = AppSettings.userName;
   TiXmlDocument document;
-  BuildMergedDocument(tempDir, document);
+  BuildMergedDocument(context, document);
   ReleaseUpdate();
   SaveFeedFile(document, AllXmlPath);
   return 0;

@@ -20,6 +20,7 @@ extern void (*UpdateStartedHook)();
 /// Starts a thread that runs one update cycle, and returns at once.
 void StartUpdateCycle();
 
-/// One update cycle: the friends list, every friend's feed, the merge into "all.xml". Ends at
-/// once when another cycle runs. Returns 0.
+/// One update cycle: the friends list, every friend's feed, the merge into "all.xml". Reads TEMP,
+/// the settings and the service configuration when it has claimed the work, and hands them to
+/// each step. Ends at once when another cycle runs or TEMP is not set. Returns 0.
 int RunUpdateCycle();

@@ -14,7 +14,7 @@
 
 #include "platform/front_end.h"
 #include "resources/resource.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "shell/tray_window.h"
 #include "tests/platform/desktop/recording_window.h"
 #include "tests/support/scoped_environment.h"

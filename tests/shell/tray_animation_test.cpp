@@ -18,7 +18,7 @@
 
 #include "platform/front_end.h"
 #include "platform/mutex_lock.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "shell/tray_window.h"
 #include "tests/platform/desktop/recording_window.h"
 #include "update/update_cycle.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/front_end.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "shell/settings_dialog.h"
 #include "shell/update_timer.h"
 #include "tests/support/scoped_environment.h"

@@ -22,12 +22,11 @@ TEST(FeedUrlTest, JournalHostsAndTheSharedUsersHost) {
   ServiceConfig config;
   config.journalDomain = "zarnik.test:8080";
   config.usersHost = "users.zarnik.test:8080";
-  ApplyServiceConfig(config);
-  EXPECT_EQ(FeedUrl("alice", false), "http://alice.zarnik.test:8080/data/rss");
-  EXPECT_EQ(FeedUrl("a_b", true), "http://a-b.zarnik.test:8080/data/rss?auth=digest");
-  EXPECT_EQ(FeedUrl("_ab", false), "http://users.zarnik.test:8080/_ab/data/rss");
-  EXPECT_EQ(FeedUrl("-a_b", true), "http://users.zarnik.test:8080/-a_b/data/rss?auth=digest");
-  ApplyServiceConfig(ServiceConfig());
+  EXPECT_EQ(FeedUrl(config, "alice", false), "http://alice.zarnik.test:8080/data/rss");
+  EXPECT_EQ(FeedUrl(config, "a_b", true), "http://a-b.zarnik.test:8080/data/rss?auth=digest");
+  EXPECT_EQ(FeedUrl(config, "_ab", false), "http://users.zarnik.test:8080/_ab/data/rss");
+  EXPECT_EQ(FeedUrl(config, "-a_b", true),
+            "http://users.zarnik.test:8080/-a_b/data/rss?auth=digest");
 }
 
 TEST(DigestAuthorizationTest, HasTheExactLayout) {

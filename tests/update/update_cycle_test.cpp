@@ -14,7 +14,7 @@
 
 #include "feed/merged_feed.h"
 #include "net/socket/host_overrides.h"
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 #include "tests/feed/feed_test_support.h"
 #include "tests/support/fake_journal_process.h"
 #include "update/service_config.h"

@@ -1,4 +1,4 @@
-#include "shell/app_settings.h"
+#include "settings/app_settings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -129,6 +129,11 @@ std::optional<Settings> DecodeSettingsFile(const std::string& text) {
   settings.password = UpToZero(password);
   settings.updateInterval = static_cast<std::int32_t>(interval);
   return settings;
+}
+
+Settings CopySettings() {
+  platform::MutexLock lock(UpdateMutex);
+  return AppSettings;
 }
 
 void LoadSettings() {

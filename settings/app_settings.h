@@ -21,6 +21,9 @@ extern Settings AppSettings;
 /// created by start-up before anything uses it.
 extern HANDLE UpdateMutex;
 
+/// A copy of AppSettings taken under UpdateMutex; the caller must not hold it.
+Settings CopySettings();
+
 /// The settings file, relative to the current directory (the program's own).
 extern const char kSettingsFileName[];
 
