@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/posix/kernel/system_calls.h"
+
 namespace platform {
 
 std::FILE* CreateNewFile(const std::string& path) {
   // O_EXCL refuses an existing name, links included, so nothing planted there gets written through.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = RetryOnInterrupt(
+      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
   if (fd < 0) {
     return nullptr;
   }
