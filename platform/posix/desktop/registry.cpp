@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/posix/kernel/directories.h"
 #include "platform/posix/kernel/system_calls.h"
 #include "platform/posix/kernel_objects.h"
@@ -285,12 +286,11 @@ LSTATUS WriteFileAtomically(const std::string& folder, const std::string& path,
   if (descriptor < 0) {
     return static_cast<LSTATUS>(ErrorFromErrno(errno));
   }
-  bool written =
-      WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0 && fsync(descriptor) == 0;
+  bool written = WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0;
   if (close(descriptor) != 0) {
     written = false;
   }
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!written || !ReplaceFile(temporary, path)) {
     unlink(temporary.c_str());
     return static_cast<LSTATUS>(ERROR_WRITE_FAULT);
   }
