@@ -21,7 +21,9 @@ constexpr char kDirectorySeparator = '/';
 std::FILE* CreateNewFile(const std::string& path);
 
 /// Puts the file `from` in the place of `to` in one step: a reader that opens `to` meanwhile gets
-/// either the old file whole or the new one whole. Both must be in the same directory.
+/// either the old file whole or the new one whole. Both must be in the same directory. On POSIX
+/// systems the data of `from` reach the disk first, so that after a crash `to` is also one of
+/// the two whole; false, `from` left in place, when they cannot be synced.
 bool ReplaceFile(const std::string& from, const std::string& to);
 
 /// Removes the file `path`; false when it was not there or could not be removed.

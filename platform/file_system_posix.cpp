@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/posix/kernel/system_calls.h"
+
 namespace platform {
 
 std::FILE* CreateNewFile(const std::string& path) {
   // O_EXCL refuses an existing name, links included, so nothing planted there gets written through.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = RetryOnInterrupt(
+      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
   if (fd < 0) {
     return nullptr;
   }
@@ -24,7 +27,16 @@ std::FILE* CreateNewFile(const std::string& path) {
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  // The data reach the disk before the name: a crash right after the rename must not leave `to`
+  // naming a file whose blocks were never written. Opening never waits on a FIFO put there.
+  const int fd = RetryOnInterrupt(
+      [&] { return ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
+  if (fd < 0) {
+    return false;
+  }
+  const bool synced = RetryOnInterrupt([fd] { return ::fsync(fd); }) == 0;
+  ::close(fd);
+  return synced && std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool RemoveFile(const std::string& path) {

@@ -12,6 +12,8 @@
 
 namespace platform {
 
+class WakeableWait;
+
 class SignalCommands {
  public:
   /// Use DeliverSignalsAsCommands.
@@ -32,7 +34,7 @@ class SignalCommands {
   const UINT exitCommand_;
   bool claimed_ = false;          ///< this object holds the process's handlers
   int signalPipe_[2] = {-1, -1};  ///< written by the handler, read by the watcher
-  int stopPipe_[2] = {-1, -1};
+  std::unique_ptr<WakeableWait> stop_;
   std::thread watcher_;
 };
 

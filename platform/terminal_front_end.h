@@ -20,6 +20,8 @@
 
 namespace platform {
 
+class WakeableWait;
+
 class TerminalFrontEnd : public FrontEnd {
  public:
   /// Reads keys from `inputFd` and draws on `outputFd`; both stay the caller's.
@@ -92,11 +94,10 @@ class TerminalFrontEnd : public FrontEnd {
   void DrawLocked();
   std::vector<std::string> ScreenLinesLocked() const;
   void EraseLocked();
-  void WriteAll(const std::string& bytes);
 
   const int inputFd_;
   const int outputFd_;
-  int stopPipe_[2] = {-1, -1};
+  std::unique_ptr<WakeableWait> stop_;  ///< ends the reader's wait; made by Start
   std::thread reader_;
   int pushedBack_ = -1;   ///< a byte read too far while looking for an arrow key; reader only
   bool started_ = false;  ///< touched only by Start and Stop

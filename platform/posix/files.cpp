@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "platform/file_system.h"
+#include "platform/posix/kernel/system_calls.h"
 #include "platform/posix/kernel_objects.h"
 #include "platform/win32.h"
 
@@ -82,10 +83,8 @@ int Discard(int descriptor, int error) {
 // Opens without blocking, so that a FIFO or device at the path cannot hang the caller, then
 // makes the descriptor blocking again as Windows file handles are.
 int OpenDescriptor(const char* path, int flags) {
-  int descriptor;
-  do {
-    descriptor = ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  } while (descriptor < 0 && errno == EINTR);
+  const int descriptor = RetryOnInterrupt(
+      [&] { return ::open(path, flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666); });
   if (descriptor < 0) {
     return -1;
   }
@@ -175,10 +174,7 @@ BOOL TransferOnce(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD done, LPVOI
     SetLastErrorCode(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  ssize_t count;
-  do {
-    count = transfer(object->descriptor(), length);
-  } while (count < 0 && errno == EINTR);
+  const ssize_t count = RetryOnInterrupt([&] { return transfer(object->descriptor(), length); });
   if (count < 0) {
     FailWithErrno();
     return FALSE;
@@ -279,11 +275,9 @@ HANDLE OpenFileInside(const char* path, const std::string& realDirectory) {
     SetLastErrorCode(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  int descriptor;
-  do {
-    // Not blocking: a FIFO planted at the path must not hold the caller until a writer comes.
-    descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  } while (descriptor < 0 && errno == EINTR);
+  // Not blocking: a FIFO planted at the path must not hold the caller until a writer comes.
+  const int descriptor =
+      RetryOnInterrupt([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
   if (descriptor < 0) {
     FailWithErrno();
     return INVALID_HANDLE_VALUE;

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/posix/kernel/system_calls.h"
+
 namespace {
 
 std::atomic<int> startups{0};
@@ -175,22 +177,16 @@ int GetPendingError(SOCKET socket, int& error) {
 }
 
 int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds) {
-  using Clock = std::chrono::steady_clock;
   const auto limit = std::chrono::seconds(seconds < 0 ? 0 : seconds) +
                      std::chrono::microseconds(microseconds < 0 ? 0 : microseconds);
-  const auto deadline = Clock::now() + limit;
   pollfd watched{socket, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    const int ready = ::poll(&watched, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-    if (ready >= 0) {
-      // Errors and hang-ups make a socket ready, as select reports them.
-      return ready > 0 ? 1 : 0;
-    }
-    if (errno != EINTR) {
-      return SOCKET_ERROR;
-    }
+  const int ready = PollWithin(
+      &watched, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(limit).count()));
+  if (ready < 0) {
+    return SOCKET_ERROR;
   }
+  // Errors and hang-ups make a socket ready, as select reports them.
+  return ready > 0 ? 1 : 0;
 }
 
 int AllowAddressReuse(SOCKET socket) {

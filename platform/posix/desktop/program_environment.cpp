@@ -1,6 +1,5 @@
 #include "platform/program_environment.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/posix/kernel/directories.h"
 #include "platform/signal_commands.h"
 #include "platform/terminal_front_end.h"
 
@@ -15,15 +15,6 @@ namespace platform {
 namespace {
 
 constexpr char kProgramFolder[] = "zarnik-viewer";
-
-std::string HomeDirectory() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home == '/') {
-    return home;
-  }
-  const passwd* entry = getpwuid(geteuid());
-  return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
-}
 
 // $VARIABLE when it is set to an absolute path (as the XDG rules ask), else HOME + `fallback`.
 std::string BaseDirectory(const char* variable, const char* fallback) {
@@ -52,22 +43,9 @@ bool MakePrivateDirectory(const std::string& path) {
   return (status.st_mode & 077) == 0 || chmod(path.c_str(), 0700) == 0;
 }
 
-// `path` and every missing directory above it, new ones private.
-bool MakeDirectories(const std::string& path) {
-  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
-    const std::string prefix = path.substr(0, end);
-    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-      return false;
-    }
-    if (end == std::string::npos) {
-      return true;
-    }
-  }
-}
-
 // `base`/zarnik-viewer, with `base` made when missing.
 bool MakeProgramDirectory(const std::string& base, std::string& path) {
-  if (base.empty() || !MakeDirectories(base)) {
+  if (base.empty() || !MakeDirectories(base, 0700)) {
     return false;
   }
   path = base + "/" + kProgramFolder;

@@ -4,7 +4,6 @@
 // back exactly as it was set.
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+#include "platform/posix/kernel/directories.h"
+#include "platform/posix/kernel/system_calls.h"
 #include "platform/posix/kernel_objects.h"
 #include "platform/win32.h"
 
@@ -263,49 +265,17 @@ std::string AutostartFolder() {
   if (configHome != nullptr && configHome[0] == '/') {
     return std::string(configHome) + "/autostart";
   }
-  std::string home;
-  if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] == '/') {
-    home = variable;
-  } else {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-      home = found->pw_dir;
-    }
-  }
-  return home.empty() ? std::string() : home + "/.config/autostart";
+  const std::string home = HomeDirectory();
+  return home.empty() || home[0] != '/' ? std::string() : home + "/.config/autostart";
 }
 
 // Creates `folder` and its missing parents, private to the user.
 bool MakeFolders(const std::string& folder) {
-  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    std::string prefix = folder.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
-      return false;
-    }
-    if (slash == std::string::npos) {
-      break;
-    }
+  if (!MakeDirectories(folder, 0700)) {
+    return false;
   }
   struct stat info {};
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool WriteAll(int descriptor, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t written = write(descriptor, text.data() + done, text.size() - done);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return false;
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
 }
 
 // Replaces `path` with `text` in one step: readers see the old entry or the new one, never a part.
@@ -316,12 +286,11 @@ LSTATUS WriteFileAtomically(const std::string& folder, const std::string& path,
   if (descriptor < 0) {
     return static_cast<LSTATUS>(ErrorFromErrno(errno));
   }
-  bool written =
-      WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0 && fsync(descriptor) == 0;
+  bool written = WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0;
   if (close(descriptor) != 0) {
     written = false;
   }
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!written || !ReplaceFile(temporary, path)) {
     unlink(temporary.c_str());
     return static_cast<LSTATUS>(ERROR_WRITE_FAULT);
   }

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/posix/kernel/system_calls.h"
 #include "platform/win32.h"
 
 extern char** environ;
@@ -101,13 +102,11 @@ class DetachedSpawn {
 void ReapInBackground(pid_t child) {
   try {
     std::thread([child] {
-      while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-      }
+      RetryOnInterrupt([child] { return waitpid(child, nullptr, 0); });
     }).detach();
   } catch (const std::system_error&) {
     // No thread to spare: collect it now rather than leave it behind.
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    RetryOnInterrupt([child] { return waitpid(child, nullptr, 0); });
   }
 }
 

@@ -4,12 +4,13 @@
 #include "platform/signal_commands.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+
+#include "platform/posix/kernel/wakeable_wait.h"
 
 namespace platform {
 namespace {
@@ -52,7 +53,7 @@ SignalCommands::SignalCommands(HWND window, UINT updateCommand, UINT exitCommand
     return;
   }
   claimed_ = true;
-  if (pipe2(signalPipe_, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(stopPipe_, O_CLOEXEC) != 0) {
+  if (pipe2(signalPipe_, O_CLOEXEC | O_NONBLOCK) != 0 || !(stop_ = WakeableWait::Create())) {
     return;
   }
   signalPipeWriteEnd.store(signalPipe_[1]);
@@ -77,28 +78,16 @@ SignalCommands::~SignalCommands() {
     signalPipeWriteEnd.store(-1);
   }
   if (watcher_.joinable()) {
-    const char stop = 0;
-    while (write(stopPipe_[1], &stop, 1) < 0 && errno == EINTR) {
-    }
+    stop_->Wake();
     watcher_.join();
   }
   ClosePair(signalPipe_);
-  ClosePair(stopPipe_);
+  stop_.reset();
   handlersClaimed.store(false);
 }
 
 void SignalCommands::Watch() {
-  for (;;) {
-    pollfd watched[2] = {{stopPipe_[0], POLLIN, 0}, {signalPipe_[0], POLLIN, 0}};
-    if (poll(watched, 2, -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return;
-    }
-    if (watched[0].revents != 0) {
-      return;
-    }
+  while (stop_->WaitReadable(signalPipe_[0], -1) == WakeableWait::Result::kReadable) {
     unsigned char signals[64];
     const ssize_t got = read(signalPipe_[0], signals, sizeof signals);
     for (ssize_t i = 0; i < got; ++i) {

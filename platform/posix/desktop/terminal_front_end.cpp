@@ -1,10 +1,8 @@
-// The terminal front end: raw keys in, ANSI lines out. A reader thread waits on the terminal
-// and on a stop pipe with poll(), so an idle terminal costs nothing; keys become the layer's
-// input functions, which reach the program through its message queue.
+// The terminal front end: raw keys in, ANSI lines out. A reader thread sleeps in a wake-able
+// wait on the terminal, so an idle terminal costs nothing; keys become the layer's input
+// functions, which reach the program through its message queue.
 #include "platform/terminal_front_end.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -15,6 +13,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+
+#include "platform/posix/kernel/system_calls.h"
+#include "platform/posix/kernel/wakeable_wait.h"
 
 namespace platform {
 namespace {
@@ -147,14 +148,12 @@ bool TerminalFrontEnd::Start() {
   if (!isatty(inputFd_) || tcgetattr(inputFd_, &modes) != 0) {
     return false;
   }
-  if (pipe2(stopPipe_, O_CLOEXEC) != 0) {
-    stopPipe_[0] = stopPipe_[1] = -1;
+  stop_ = WakeableWait::Create();
+  if (!stop_) {
     return false;
   }
   if (!ClaimTerminalModes(inputFd_, modes)) {
-    close(stopPipe_[0]);
-    close(stopPipe_[1]);
-    stopPipe_[0] = stopPipe_[1] = -1;
+    stop_.reset();
     return false;
   }
   // Keys one at a time without echo. ISIG stays on: Ctrl-C is SIGINT, which the program turns
@@ -178,13 +177,9 @@ void TerminalFrontEnd::Stop() {
   if (!started_) {
     return;
   }
-  const char stop = 0;
-  while (write(stopPipe_[1], &stop, 1) < 0 && errno == EINTR) {
-  }
+  stop_->Wake();
   reader_.join();
-  close(stopPipe_[0]);
-  close(stopPipe_[1]);
-  stopPipe_[0] = stopPipe_[1] = -1;
+  stop_.reset();
   {
     std::lock_guard<std::mutex> hold(lock_);
     EraseLocked();
@@ -247,7 +242,7 @@ bool TerminalFrontEnd::TerminalAttached() {
 void TerminalFrontEnd::WriteToTerminal(const std::string& bytes) {
   std::lock_guard<std::mutex> hold(lock_);
   if (attached_) {
-    WriteAll(bytes);
+    WriteAll(outputFd_, bytes);
   }
 }
 
@@ -260,21 +255,19 @@ TerminalFrontEnd::ReadResult TerminalFrontEnd::ReadByte(char* byte, int timeoutM
     return ReadResult::kByte;
   }
   for (;;) {
-    pollfd watched[2] = {{stopPipe_[0], POLLIN, 0}, {inputFd_, POLLIN, 0}};
-    const int ready = poll(watched, 2, timeoutMs);
-    if (ready < 0 && errno == EINTR) {
-      continue;
-    }
-    if (ready < 0 || watched[0].revents != 0) {
-      return ReadResult::kEnd;
-    }
-    if (ready == 0) {
+    const WakeableWait::Result waited = stop_->WaitReadable(inputFd_, timeoutMs);
+    if (waited == WakeableWait::Result::kTimedOut) {
       return ReadResult::kTimeOut;
+    }
+    if (waited != WakeableWait::Result::kReadable) {
+      return ReadResult::kEnd;
     }
     const ssize_t got = read(inputFd_, byte, 1);
     if (got == 1) {
       return ReadResult::kByte;
     }
+    // Nothing to read after all: back to the wait, which Stop can end, rather than into a read
+    // that could block.
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
     }
@@ -600,7 +593,7 @@ void TerminalFrontEnd::EraseLocked() {
   }
   out += "\r\x1b[J";
   linesDrawn_ = 0;
-  WriteAll(out);
+  WriteAll(outputFd_, out);
 }
 
 void TerminalFrontEnd::DrawLocked() {
@@ -620,21 +613,7 @@ void TerminalFrontEnd::DrawLocked() {
     out += (i == 0 ? "" : "\r\n") + lines[i].substr(0, width - 1);
   }
   linesDrawn_ = lines.size();
-  WriteAll(out);
-}
-
-void TerminalFrontEnd::WriteAll(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = write(outputFd_, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      return;  // the terminal has gone; nothing more to show
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
+  WriteAll(outputFd_, out);
 }
 
 // ---- Choosing the front end ----
