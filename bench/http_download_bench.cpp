@@ -25,8 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "net/http_client/data_source.h"
 #include "net/http_client/http_fetch_client.h"
+#include "net/io/data_source.h"
 #include "platform/winsock.h"
 
 namespace {

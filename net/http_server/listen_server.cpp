@@ -8,8 +8,8 @@
 #include <string>
 #include <system_error>
 
-#include "net/http_client/data_source.h"
-#include "net/http_client/file_data_source.h"
+#include "net/io/data_source.h"
+#include "net/io/file_data_source.h"
 #include "net/socket/cut_wsclient.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "net/http_client/data_source.h"
-#include "net/http_client/file_data_source.h"
+#include "net/io/data_source.h"
+#include "net/io/file_data_source.h"
 #include "net/socket/host_overrides.h"
 
 namespace {
