@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "net/http_server/address_filter.h"
-#include "net/socket/net_result.h"
+#include "net/io/net_result.h"
 #include "net/socket/socket_base.h"
 #include "platform/winsock.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/socket/net_result.h"
+#include "net/io/net_result.h"
 #include "net/socket/socket_base.h"
 #include "platform/win32.h"
 #include "platform/winsock.h"
