@@ -13,12 +13,18 @@ class SocketStream : public ByteStream {
   SocketStream(SocketBase& socketOwner, const SOCKET& socketField)
       : owner(socketOwner), socket(socketField) {}
 
-  bool isOpen() const override;
-  bool waitReadable(long seconds, long microseconds) override;
-  int peek(char* buffer, int length) override;
-  int read(char* buffer, int length) override;
-  int write(const char* data, int length) override;
-  bool hasPendingData() override;
+  bool isOpen() const override { return socket != INVALID_SOCKET; }
+  bool waitReadable(long seconds, long microseconds) override {
+    return owner.sysWaitReadable(socket, seconds, microseconds) == 0;
+  }
+  int peek(char* buffer, int length) override {
+    return owner.sysRecv(socket, buffer, length, MSG_PEEK);
+  }
+  int read(char* buffer, int length) override { return owner.sysRecv(socket, buffer, length, 0); }
+  int write(const char* data, int length) override {
+    return owner.sysSend(socket, data, length, 0);
+  }
+  bool hasPendingData() override { return owner.hasPendingData(socket); }
 
  private:
   SocketBase& owner;
