@@ -33,6 +33,13 @@ bool EndsAccepting(int error) {
   return error == WSAEINVAL || error == WSAENOTSOCK || error == WSAEOPNOTSUPP || error == WSAEFAULT;
 }
 
+// One writeText of `worker` with `flags`.
+WriteBytes Writer(ConnectionWorker& worker, int flags) {
+  return [&worker, flags](const char* data, int length) {
+    return worker.writeText(data, length, flags);
+  };
+}
+
 }  // namespace
 
 // ---- ConnectionWorker: sending ----------------------------------------------------------------
@@ -50,7 +57,7 @@ int ConnectionWorker::writeText(const char* text, int length, int flags) {
 
 int ConnectionWorker::sendWhole(const char* data, int length) {
   // One send normally takes it all; should it take less, the rest follows instead of being lost.
-  const int sent = WriteAll(writer(0), data, length, nullptr);
+  const int sent = WriteAll(Writer(*this, 0), data, length, nullptr);
   return sent < length ? -1 : sent;
 }
 
@@ -68,7 +75,7 @@ NetResult ConnectionWorker::writeSource(DataSource& source, long& sent) {
 }
 
 int ConnectionWorker::writeAll(const char* data, int length, int flags) {
-  return WriteAll(writer(flags), data, length, [this] { return shuttingDown(); });
+  return WriteAll(Writer(*this, flags), data, length, [this] { return shuttingDown(); });
 }
 
 int ConnectionWorker::writeWrapped(const char* text, int length, int width) {
@@ -238,10 +245,6 @@ bool ConnectionWorker::hasPendingData() {
 
 bool ConnectionWorker::shuttingDown() const {
   return server != nullptr && server->isShuttingDown();
-}
-
-std::function<int(const char*, int)> ConnectionWorker::writer(int flags) {
-  return [this, flags](const char* data, int length) { return writeText(data, length, flags); };
 }
 
 int ConnectionWorker::setReceiveTimeout(int milliseconds) {

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -116,8 +115,6 @@ class ConnectionWorker : public SocketBase {
   friend class ListenServer;
 
   bool shuttingDown() const;
-  // One writeText with `flags`.
-  std::function<int(const char*, int)> writer(int flags);
 
   char peerText[16] = {};  // formatted once when the connection is handed over
 };
