@@ -25,15 +25,14 @@
 #include <thread>
 #include <vector>
 
-#include "net/http_client/data_source.h"
 #include "net/http_client/http_fetch_client.h"
+#include "net/io/data_source.h"
+#include "net/socket/socket_stream.h"
 #include "platform/winsock.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int kBlock = 256;  // the receive block of the library
 
 // Serves `body` to every request on 127.0.0.1 ("/empty" gets an empty body) until destroyed.
 class BodyServer {
@@ -120,45 +119,46 @@ class BodyServer {
 };
 
 // Experiment "tryfirst": the socket is non-blocking during the body, and the wait for data comes
-// only when a recv finds nothing; blocks, file writes and time-outs stay as they are.
+// only when a read finds nothing; blocks, file writes and time-outs stay as they are (a wait that
+// runs out ends the body as a failed read).
+class TryFirstStream : public SocketStream {
+ public:
+  using SocketStream::SocketStream;
+  bool waitReadable(long seconds, long) override {
+    waitSeconds = seconds;
+    return true;
+  }
+  int read(char* buffer, int length) override {
+    for (;;) {
+      const int count = SocketStream::read(buffer, length);
+      if (count >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+        return count;
+      }
+      if (!SocketStream::waitReadable(waitSeconds, 0)) {
+        return -1;
+      }
+    }
+  }
+
+ private:
+  long waitSeconds = 0;
+};
+
 class TryFirstClient : public HttpFetchClient {
  public:
   NetResult readToSource(DataSource& source, int mode, int timeoutSeconds, long maxBytes) override {
     if (timeoutSeconds <= 0 || maxBytes > 0 || setNonBlocking(1) != NetResult::Success) {
       return HttpFetchClient::readToSource(source, mode, timeoutSeconds, maxBytes);
     }
-    if (source.open(mode) == -1) {
-      return NetResult::SourceOpenFailed;
-    }
-    char block[kBlock];
-    NetResult result = NetResult::Success;
-    for (long received = 0;;) {
-      int count = sysRecv(connection, block, kBlock, 0);
-      if (count < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        if (waitReadable(timeoutSeconds, 0) != NetResult::Success) {
-          result = NetResult::ReadTimedOut;
-          break;
-        }
-        continue;
-      }
-      if (count <= 0) {
-        result = count == 0 ? NetResult::Success : NetResult::ReadFailed;
-        break;
-      }
-      if (source.write(block, count) != count) {
-        result = NetResult::SourceWriteFailed;
-        break;
-      }
-      received += count;
-      if (!readProgress(received) || isCancelled()) {
-        result = NetResult::Cancelled;
-        break;
-      }
-    }
+    useStream(&tryFirst);
+    const NetResult result = HttpFetchClient::readToSource(source, mode, timeoutSeconds, maxBytes);
+    useStream(nullptr);
     setNonBlocking(0);
-    source.close();
     return result;
   }
+
+ private:
+  TryFirstStream tryFirst{*this, connection};
 };
 
 // Experiment "pending": before each wait, asks whether bytes are waiting (FIONREAD) and skips the

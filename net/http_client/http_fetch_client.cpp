@@ -6,9 +6,9 @@
 #include <string>
 
 #include "net/http_client/base64_encoder.h"
-#include "net/http_client/data_source.h"
-#include "net/http_client/file_data_source.h"
-#include "net/http_client/text_helpers.h"
+#include "net/io/data_source.h"
+#include "net/io/file_data_source.h"
+#include "net/io/text_helpers.h"
 
 namespace {
 

@@ -8,15 +8,13 @@
 #include <string>
 #include <system_error>
 
-#include "net/http_client/data_source.h"
-#include "net/http_client/file_data_source.h"
+#include "net/io/data_source.h"
+#include "net/io/file_data_source.h"
+#include "net/io/stream_loops.h"
 #include "net/socket/cut_wsclient.h"
 
 namespace {
 
-// Blocks of sent sources and of received bodies, as the design moves them.
-constexpr int kSendBlock = 255;
-constexpr int kReceiveBlock = 256;
 // The accept thread gets this long to leave after the wake-up before its socket is shut.
 constexpr std::chrono::milliseconds kAcceptThreadWait{30000};
 // The wake-up connection goes to our own listening socket; it never needs long.
@@ -35,6 +33,13 @@ bool EndsAccepting(int error) {
   return error == WSAEINVAL || error == WSAENOTSOCK || error == WSAEOPNOTSUPP || error == WSAEFAULT;
 }
 
+// One writeText of `worker` with `flags`.
+WriteBytes Writer(ConnectionWorker& worker, int flags) {
+  return [&worker, flags](const char* data, int length) {
+    return worker.writeText(data, length, flags);
+  };
+}
+
 }  // namespace
 
 // ---- ConnectionWorker: sending ----------------------------------------------------------------
@@ -46,54 +51,31 @@ int ConnectionWorker::writeText(const char* text, int length, int flags) {
   if (length < 0) {
     length = static_cast<int>(std::strlen(text));
   }
-  return sysSend(socket, text, length, flags);
+  // Send flags mean something to a socket only.
+  return flags == 0 ? stream->write(text, length) : sysSend(socket, text, length, flags);
 }
 
 int ConnectionWorker::sendWhole(const char* data, int length) {
   // One send normally takes it all; should it take less, the rest follows instead of being lost.
-  int sent = 0;
-  while (sent < length) {
-    const int count = writeText(data + sent, length - sent, 0);
-    if (count <= 0) {
-      return -1;
-    }
-    sent += count;
-  }
-  return sent;
+  const int sent = WriteAll(Writer(*this, 0), data, length, nullptr);
+  return sent < length ? -1 : sent;
 }
 
 NetResult ConnectionWorker::writeSource(DataSource& source, long& sent) {
   if (source.open(0) == -1) {
     return reportResult(NetResult::SourceOpenFailed);
   }
-  char block[kSendBlock];
-  for (int count; (count = source.read(block, kSendBlock)) > 0;) {
-    if (sendWhole(block, count) < 0) {
-      source.close();
-      return reportResult(NetResult::WriteFailed);
-    }
-    sent += count;
-    if (!writeProgress(sent)) {
-      break;
-    }
-  }
+  // A false writeProgress ends the transfer early, and that is no failure here.
+  const NetResult result =
+      SendSource([this](const char* block, int count) { return sendWhole(block, count); }, source,
+                 sent, [this](long bytesSoFar) { return writeProgress(bytesSoFar); });
   source.close();
-  return reportResult(NetResult::Success);
+  return reportResult(result == NetResult::SendFailed ? NetResult::WriteFailed
+                                                      : NetResult::Success);
 }
 
 int ConnectionWorker::writeAll(const char* data, int length, int flags) {
-  int sent = 0;
-  while (data != nullptr && sent < length) {
-    const int count = writeText(data + sent, length - sent, flags);
-    if (count <= 0) {
-      break;
-    }
-    sent += count;
-    if (server != nullptr && server->isShuttingDown()) {
-      break;
-    }
-  }
-  return sent;
+  return WriteAll(Writer(*this, flags), data, length, [this] { return shuttingDown(); });
 }
 
 int ConnectionWorker::writeWrapped(const char* text, int length, int width) {
@@ -125,62 +107,18 @@ NetResult ConnectionWorker::writeFile(const char* path, long& sent) {
 // ---- ConnectionWorker: receiving --------------------------------------------------------------
 
 int ConnectionWorker::readSome(char* buffer, int length, int timeoutSeconds) {
-  if (buffer == nullptr || length <= 0) {
-    return 0;
-  }
-  if (timeoutSeconds > 0 && sysWaitReadable(socket, timeoutSeconds, 0) != 0) {
-    return 0;
-  }
-  return sysRecv(socket, buffer, length, 0);
+  return ReadSome(*stream, buffer, length, timeoutSeconds);
 }
 
 NetResult ConnectionWorker::readToSource(DataSource& source, long& received, int mode,
                                          int timeoutSeconds) {
-  if (mode != 1 && mode != 2) {
-    return reportResult(NetResult::BadSourceMode);
-  }
-  if (source.open(mode) == -1) {
-    return reportResult(NetResult::SourceOpenFailed);
-  }
-  char block[kReceiveBlock];
-  NetResult result = NetResult::Success;
-  for (;;) {
-    if (timeoutSeconds > 0 && sysWaitReadable(socket, timeoutSeconds, 0) != 0) {
-      result = NetResult::ReadTimedOut;
-      break;
-    }
-    const int count = sysRecv(socket, block, kReceiveBlock, 0);
-    if (count <= 0) {
-      result = count == 0 ? NetResult::Success : NetResult::ReadFailed;
-      break;
-    }
-    if (source.write(block, count) != count) {
-      result = NetResult::SourceWriteFailed;
-      break;
-    }
-    received += count;
-    if (!readProgress(received)) {
-      result = NetResult::Cancelled;
-      break;
-    }
-  }
-  source.close();
-  return reportResult(result);
+  return reportResult(
+      ReceiveToSource(*stream, source, mode, timeoutSeconds, 0, received,
+                      [this](long bytesSoFar) { return readProgress(bytesSoFar); }));
 }
 
 int ConnectionWorker::readExactly(char* buffer, int length, int timeoutSeconds) {
-  int received = 0;
-  while (buffer != nullptr && received < length) {
-    if (server != nullptr && server->isShuttingDown()) {
-      break;
-    }
-    const int count = readSome(buffer + received, length - received, timeoutSeconds);
-    if (count <= 0) {
-      break;
-    }
-    received += count;
-  }
-  return received;
+  return ReadExactly(*stream, buffer, length, timeoutSeconds, [this] { return shuttingDown(); });
 }
 
 NetResult ConnectionWorker::readToFile(const char* path, int mode, long& received,
@@ -190,43 +128,7 @@ NetResult ConnectionWorker::readToFile(const char* path, int mode, long& receive
 }
 
 int ConnectionWorker::readLine(char* buffer, int size, int timeoutSeconds) {
-  if (buffer == nullptr || size < 1) {
-    return 0;
-  }
-  buffer[0] = '\0';
-  int stored = 0;
-  int room = size - 1;
-  // Peek into the caller's buffer, then consume only through the CR LF: what follows the line
-  // stays queued.
-  while (room > 0) {
-    if (timeoutSeconds > 0 && sysWaitReadable(socket, timeoutSeconds, 0) != 0) {
-      break;
-    }
-    char* next = buffer + stored;
-    const int peeked = sysRecv(socket, next, room, MSG_PEEK);
-    if (peeked < 1) {
-      break;
-    }
-    int lineEnd = -1;
-    for (int i = 0; i + 1 < peeked; ++i) {
-      if (next[i] == '\r' && next[i + 1] == '\n') {
-        lineEnd = i;
-        break;
-      }
-    }
-    const int wanted = lineEnd >= 0 ? lineEnd + 2 : peeked;
-    const int taken = sysRecv(socket, next, wanted, 0);
-    if (taken < 1) {
-      break;
-    }
-    stored += taken;
-    room -= taken;
-    buffer[stored] = '\0';
-    if (lineEnd >= 0 && taken == wanted) {
-      break;
-    }
-  }
-  return stored;
+  return ReadLine(*stream, buffer, size, timeoutSeconds, LineEnd::CarriageReturnLineFeed, nullptr);
 }
 
 // ---- ConnectionWorker: connections ------------------------------------------------------------
@@ -333,17 +235,16 @@ NetResult ConnectionWorker::reportResult(NetResult code) {
 }
 
 int ConnectionWorker::discardPending() {
-  char scratch[kReceiveBlock];
-  while (hasPendingData()) {
-    if (sysRecv(socket, scratch, sizeof scratch, 0) <= 0) {
-      break;
-    }
-  }
+  DiscardPending(*stream);
   return 0;
 }
 
 bool ConnectionWorker::hasPendingData() {
-  return socket != INVALID_SOCKET && hasPendingData(socket);
+  return stream->isOpen() && stream->hasPendingData();
+}
+
+bool ConnectionWorker::shuttingDown() const {
+  return server != nullptr && server->isShuttingDown();
 }
 
 int ConnectionWorker::setReceiveTimeout(int milliseconds) {

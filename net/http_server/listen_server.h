@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "net/http_server/address_filter.h"
-#include "net/socket/net_result.h"
+#include "net/io/byte_stream.h"
+#include "net/io/net_result.h"
 #include "net/socket/socket_base.h"
+#include "net/socket/socket_stream.h"
 #include "platform/winsock.h"
 
 class DataSource;
@@ -84,6 +86,13 @@ class ConnectionWorker : public SocketBase {
   int setSendTimeout(int milliseconds);
   /// SO_SNDBUF of the connection, 0 when the query fails.
   int sendBufferSize();
+  /// Moves the bytes of the sending and receiving operations through `replacement` instead of
+  /// the connection (null: the connection again), so that tests and fuzzers can feed a request
+  /// from memory; sends with flags, connecting and closing still act on the socket. The stream
+  /// stays the caller's.
+  void useStream(ByteStream* replacement) {
+    stream = replacement != nullptr ? replacement : &socketStream;
+  }
 
  protected:
   SOCKET socket = INVALID_SOCKET;
@@ -95,6 +104,8 @@ class ConnectionWorker : public SocketBase {
   int sendTimeoutMs = 0;
   int socketType = 0;
   char addressText[32] = {};
+  SocketStream socketStream{*this, socket};
+  ByteStream* stream = &socketStream;  // what the byte operations move bytes through
 
   /// Sends all `length` bytes with one writeText, followed by more only when a send took less:
   /// the bytes sent, or -1.
@@ -102,6 +113,8 @@ class ConnectionWorker : public SocketBase {
 
  private:
   friend class ListenServer;
+
+  bool shuttingDown() const;
 
   char peerText[16] = {};  // formatted once when the connection is handed over
 };

@@ -8,7 +8,7 @@
 #include <new>
 #include <system_error>
 
-#include "net/http_client/text_helpers.h"
+#include "net/io/text_helpers.h"
 #include "platform/calendar_time.h"
 #include "platform/file_system.h"
 

@@ -4,16 +4,13 @@
 #include <cstring>
 #include <string>
 
-#include "net/http_client/data_source.h"
-#include "net/http_client/file_data_source.h"
+#include "net/io/data_source.h"
+#include "net/io/file_data_source.h"
+#include "net/io/stream_loops.h"
 #include "net/socket/host_overrides.h"
 
 namespace {
 
-// Blocks of received bodies, as the design moves them.
-constexpr int kReceiveBlock = 256;
-// Blocks of sent sources.
-constexpr int kSendBlock = 255;
 // The remote address field holds 30 characters and its terminator.
 constexpr int kAddressCapacity = 30;
 
@@ -265,26 +262,18 @@ NetResult CUT_WSClient::acceptIncoming() {
 // ---- sending ----------------------------------------------------------------------------------
 
 NetResult CUT_WSClient::writeSourceRaw(DataSource& source) {
-  if (connection == INVALID_SOCKET) {
+  if (!stream->isOpen()) {
     return reportResult(NetResult::NoSocket);
   }
-  char block[kSendBlock];
   long sent = 0;
-  for (int count; (count = source.read(block, kSendBlock)) > 0;) {
-    // One send may take only part of a block; the rest must follow, not be dropped.
-    if (writeAll(block, count) != count) {
-      return reportResult(NetResult::SendFailed);
-    }
-    sent += count;
-    if (!writeProgress(sent) || isCancelled()) {
-      return reportResult(NetResult::Cancelled);
-    }
-  }
-  return reportResult(NetResult::Success);
+  // One send may take only part of a block; writeAll sends the rest rather than drop it.
+  return reportResult(SendSource(
+      [this](const char* block, int count) { return writeAll(block, count); }, source, sent,
+      [this](long bytesSoFar) { return writeProgress(bytesSoFar) && !isCancelled(); }));
 }
 
 NetResult CUT_WSClient::writeSource(DataSource& source) {
-  if (connection == INVALID_SOCKET) {
+  if (!stream->isOpen()) {
     return reportResult(NetResult::NoSocket);
   }
   if (source.open(0) == -1) {
@@ -296,7 +285,7 @@ NetResult CUT_WSClient::writeSource(DataSource& source) {
 }
 
 int CUT_WSClient::writeText(const char* text, int length) {
-  if (text == nullptr || connection == INVALID_SOCKET) {
+  if (text == nullptr || !stream->isOpen()) {
     return 0;
   }
   if (length <= 0) {
@@ -305,20 +294,13 @@ int CUT_WSClient::writeText(const char* text, int length) {
   if (length == 0) {
     return 0;
   }
-  const int count = sysSend(connection, text, length, 0);
+  const int count = stream->write(text, length);
   return count < 0 ? 0 : count;
 }
 
 int CUT_WSClient::writeAll(const char* data, int length) {
-  int sent = 0;
-  while (data != nullptr && sent < length) {
-    const int count = writeText(data + sent, length - sent);
-    if (count == 0) {
-      break;
-    }
-    sent += count;
-  }
-  return sent;
+  return WriteAll([this](const char* piece, int count) { return writeText(piece, count); }, data,
+                  length, nullptr);
 }
 
 int CUT_WSClient::writeWrapped(const char* text, int length, int width) {
@@ -367,102 +349,32 @@ NetResult CUT_WSClient::waitWritable(long seconds, long microseconds) {
 // ---- receiving --------------------------------------------------------------------------------
 
 NetResult CUT_WSClient::readToSourceLimited(ByteSink& target, int timeoutSeconds, long maxBytes) {
-  if (connection == INVALID_SOCKET) {
+  if (!stream->isOpen()) {
     return reportResult(NetResult::NoSocket);
   }
-  char block[kReceiveBlock];
   long received = 0;
-  for (;;) {
-    long room = std::min<long>(kReceiveBlock, target.capacity());
-    if (maxBytes > 0) {
-      room = std::min(room, maxBytes - received);
-    }
-    if (room <= 0) {
-      return reportResult(NetResult::Success);
-    }
-    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
-      return reportResult(NetResult::ReadTimedOut);
-    }
-    const int count = readSome(block, static_cast<int>(room), 0);
-    if (count <= 0) {
-      return reportResult(count == 0 ? NetResult::Success : NetResult::ReadFailed);
-    }
-    if (target.take(block, count) != count) {
-      return reportResult(NetResult::SourceWriteFailed);
-    }
-    received += count;
-    if (!readProgress(received) || isCancelled()) {
-      return reportResult(NetResult::Cancelled);
-    }
-  }
+  return reportResult(ReceiveToSink(
+      *stream, target, timeoutSeconds, maxBytes, received,
+      [this](long bytesSoFar) { return readProgress(bytesSoFar) && !isCancelled(); }));
 }
 
 NetResult CUT_WSClient::readToSource(DataSource& source, int mode, int timeoutSeconds,
                                      long maxBytes) {
-  if (connection == INVALID_SOCKET) {
+  if (!stream->isOpen()) {
     return reportResult(NetResult::NoSocket);
   }
-  if (mode != 1 && mode != 2) {
-    return reportResult(NetResult::BadSourceMode);
-  }
-  if (source.open(mode) == -1) {
-    return reportResult(NetResult::SourceOpenFailed);
-  }
-  char block[kReceiveBlock];
   long received = 0;
-  NetResult result = NetResult::Success;
-  for (;;) {
-    // The limit is checked before waiting: once it is reached there is nothing to wait for.
-    int wanted = kReceiveBlock;
-    if (maxBytes > 0) {
-      wanted = static_cast<int>(std::min<long>(maxBytes - received, kReceiveBlock));
-      if (wanted == 0) {
-        break;
-      }
-    }
-    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
-      result = NetResult::ReadTimedOut;
-      break;
-    }
-    const int count = readSome(block, wanted, 0);
-    if (count <= 0) {
-      result = count == 0 ? NetResult::Success : NetResult::ReadFailed;
-      break;
-    }
-    if (source.write(block, count) != count) {
-      result = NetResult::SourceWriteFailed;
-      break;
-    }
-    received += count;
-    if (!readProgress(received) || isCancelled()) {
-      result = NetResult::Cancelled;
-      break;
-    }
-  }
-  source.close();
-  return reportResult(result);
+  return reportResult(ReceiveToSource(
+      *stream, source, mode, timeoutSeconds, maxBytes, received,
+      [this](long bytesSoFar) { return readProgress(bytesSoFar) && !isCancelled(); }));
 }
 
 int CUT_WSClient::readSome(char* buffer, int length, int timeoutSeconds) {
-  if (buffer == nullptr || length <= 0 || connection == INVALID_SOCKET) {
-    return connection == INVALID_SOCKET ? -1 : 0;
-  }
-  if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
-    return 0;
-  }
-  return sysRecv(connection, buffer, length, 0);
+  return stream->isOpen() ? ReadSome(*stream, buffer, length, timeoutSeconds) : -1;
 }
 
 int CUT_WSClient::readExactly(char* buffer, int length, int timeoutSeconds) {
-  int received = 0;
-  while (received < length) {
-    const int count = readSome(buffer + received, length - received, timeoutSeconds);
-    if (count <= 0) {
-      break;
-    }
-    received += count;
-  }
-  return received;
+  return stream->isOpen() ? ReadExactly(*stream, buffer, length, timeoutSeconds, nullptr) : 0;
 }
 
 NetResult CUT_WSClient::readToFile(const char* path, int mode, int timeoutSeconds) {
@@ -471,51 +383,12 @@ NetResult CUT_WSClient::readToFile(const char* path, int mode, int timeoutSecond
 }
 
 int CUT_WSClient::readLine(char* buffer, int size, int timeoutSeconds) {
-  if (buffer == nullptr || size < 1) {
-    return 0;
-  }
-  buffer[0] = '\0';
-  int stored = 0;
-  int room = size - 1;
-  // Peek into the caller's buffer, then consume only through the line feed: the rest of the
-  // stream stays queued for the next reader.
-  while (room > 0 && connection != INVALID_SOCKET) {
-    if (isCancelled()) {
-      break;
-    }
-    if (timeoutSeconds > 0 && waitReadable(timeoutSeconds, 0) != NetResult::Success) {
-      break;
-    }
-    char* next = buffer + stored;
-    const int peeked = sysRecv(connection, next, room, MSG_PEEK);
-    if (peeked < 1) {
-      break;
-    }
-    const void* lineFeed = std::memchr(next, '\n', static_cast<std::size_t>(peeked));
-    const int wanted = lineFeed != nullptr
-                           ? static_cast<int>(static_cast<const char*>(lineFeed) - next) + 1
-                           : peeked;
-    const int taken = sysRecv(connection, next, wanted, 0);
-    if (taken < 1) {
-      break;
-    }
-    stored += taken;
-    room -= taken;
-    buffer[stored] = '\0';
-    if (lineFeed != nullptr && taken == wanted) {
-      break;
-    }
-  }
-  return stored;
+  return ReadLine(*stream, buffer, size, timeoutSeconds, LineEnd::LineFeed,
+                  [this] { return !stream->isOpen() || isCancelled(); });
 }
 
 NetResult CUT_WSClient::discardPending() {
-  char scratch[kReceiveBlock];
-  while (connection != INVALID_SOCKET && hasPendingData()) {
-    if (sysRecv(connection, scratch, sizeof scratch, 0) <= 0) {
-      break;
-    }
-  }
+  DiscardPending(*stream);
   return reportResult(NetResult::Success);
 }
 
@@ -539,8 +412,7 @@ NetResult CUT_WSClient::readDatagram(char* buffer, int& length, int timeoutSecon
 }
 
 NetResult CUT_WSClient::waitReadable(long seconds, long microseconds) {
-  const bool ready =
-      connection != INVALID_SOCKET && sysWaitReadable(connection, seconds, microseconds) == 0;
+  const bool ready = stream->isOpen() && stream->waitReadable(seconds, microseconds);
   return reportResult(ready ? NetResult::Success : NetResult::Failed);
 }
 
@@ -565,7 +437,7 @@ void CUT_WSClient::onNotifyWrite(int) {}
 // ---- settings and helpers ---------------------------------------------------------------------
 
 bool CUT_WSClient::hasPendingData() {
-  return connection != INVALID_SOCKET && hasPendingData(connection);
+  return stream->isOpen() && stream->hasPendingData();
 }
 
 NetResult CUT_WSClient::setReceiveTimeout(int milliseconds) {

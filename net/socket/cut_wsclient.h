@@ -1,21 +1,14 @@
 #pragma once
 
-#include "net/socket/net_result.h"
+#include "net/io/byte_sink.h"
+#include "net/io/byte_stream.h"
+#include "net/io/net_result.h"
 #include "net/socket/socket_base.h"
+#include "net/socket/socket_stream.h"
 #include "platform/win32.h"
 #include "platform/winsock.h"
 
 class DataSource;
-
-/// A target that readToSourceLimited fills: it tells how many bytes it can take and takes them.
-class ByteSink {
- public:
-  virtual ~ByteSink() = default;
-  /// How many more bytes the sink can take.
-  virtual long capacity() const = 0;
-  /// Takes `length` bytes; returns how many it took.
-  virtual int take(const char* data, int length) = 0;
-};
 
 /// A blocking socket endpoint: connects with a time-out, sends, receives with time-outs, reads
 /// lines, streams bodies into and out of data sources. Operations that can fail return a
@@ -117,6 +110,13 @@ class CUT_WSClient : public SocketBase {
   NetResult resolveHost(const char* name, char* buffer, int bufferSize);
   static bool isDottedAddress(const char* text);
   SOCKET connectionSocket() const { return connection; }
+  /// Moves the bytes of the sending and receiving operations through `replacement` instead of
+  /// the connection (null: the connection again), so that tests and fuzzers can feed them from
+  /// memory; connecting, listening, datagrams and closing still act on the sockets. The stream
+  /// stays the caller's.
+  void useStream(ByteStream* replacement) {
+    stream = replacement != nullptr ? replacement : &socketStream;
+  }
 
  protected:
   unsigned remotePort = 0;
@@ -136,6 +136,8 @@ class CUT_WSClient : public SocketBase {
   HWND notifyWindow = nullptr;
   int sendTimeoutMs = 30000;
   int receiveTimeoutMs = 30000;
+  SocketStream socketStream{*this, connection};
+  ByteStream* stream = &socketStream;  // what the byte operations move bytes through
 
  private:
   void closeConnection();

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "net/http_client/file_data_source.h"
+#include "net/io/file_data_source.h"
 #include "net/socket/host_overrides.h"
 #include "tests/support/scripted_peer.h"
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "net/http_client/file_data_source.h"
-#include "net/http_client/file_handle.h"
+#include "net/io/file_data_source.h"
+#include "net/io/file_handle.h"
 #include "tests/support/scratch_directory.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "net/http_client/data_source.h"
-#include "net/http_client/file_handle.h"
+#include "net/io/data_source.h"
+#include "net/io/file_handle.h"
 
 /// A data source on a file named at construction. readLine reads ahead into a line buffer; every
 /// other operation first gives back what was read ahead and not handed out, so reads, writes and

@@ -1,4 +1,4 @@
-#include "net/http_client/file_data_source.h"
+#include "net/io/file_data_source.h"
 
 #include <algorithm>
 #include <climits>

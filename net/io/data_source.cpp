@@ -1,4 +1,4 @@
-#include "net/http_client/data_source.h"
+#include "net/io/data_source.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "net/http_client/file_handle.h"
+#include "net/io/file_handle.h"
 
 #include <climits>
 #include <cstring>

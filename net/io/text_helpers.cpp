@@ -1,4 +1,4 @@
-#include "net/http_client/text_helpers.h"
+#include "net/io/text_helpers.h"
 
 #include <array>
 #include <climits>
