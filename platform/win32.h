@@ -115,8 +115,8 @@ constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
 
 // The desktop: windows, messages, timers, menus, the notification area, dialogs, the clipboard;
 // then the shell's services: the registry's Run key, opening addresses, the module, threads.
-#include "platform/posix/desktop/win32_ui.h"
+#include "platform/win32/user_interface.h"
 // The shell's services use the desktop's types.
-#include "platform/posix/desktop/win32_shell.h"
+#include "platform/win32/shell.h"
 
 #endif

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/front_end.h"
+#include "platform/posix/front_ends/front_end.h"
 #include "resources/resource.h"
 #include "shell/app_settings.h"
 #include "shell/tray_window.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 #include "tests/support/scoped_environment.h"
 #include "tests/support/scratch_directory.h"
 #include "update/service_config.h"

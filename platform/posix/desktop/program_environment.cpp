@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/signal_commands.h"
-#include "platform/terminal_front_end.h"
+#include "platform/posix/desktop/signal_commands.h"
+#include "platform/posix/front_ends/terminal_front_end.h"
 
 namespace platform {
 namespace {

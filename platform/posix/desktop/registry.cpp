@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/win32.h"
 
 namespace platform {

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/win32.h"
 
 namespace platform {

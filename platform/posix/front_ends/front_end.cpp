@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/front_end.h"
+#include "platform/posix/front_ends/front_end.h"
 
 namespace platform {
 namespace {

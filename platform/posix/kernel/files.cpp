@@ -15,7 +15,7 @@
 #include <optional>
 
 #include "platform/file_system.h"
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/win32.h"
 
 namespace platform {
