@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/front_ends/front_end.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
 #include "resources/resource.h"
 #include "shell/app_settings.h"
 #include "shell/tray_window.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/mutex_lock.h"
-#include "platform/posix/front_ends/front_end.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
 #include "shell/app_settings.h"
 #include "shell/tray_window.h"
 #include "tests/platform/posix/desktop/recording_window.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/front_ends/front_end.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
 #include "platform/win32.h"
 #include "tests/platform/posix/desktop/recording_window.h"
 
