@@ -1,7 +1,7 @@
 #pragma once
 
 // The Windows kernel as this program uses it: the basic types, handles and the last error,
-// mutexes and waiting on them, files, threads, sleeping and the tick count. Names, signatures and
+// mutexes and waiting on them, files, threads and sleeping. Names, signatures and
 // constant values are those of the Windows interface; platform/posix/kernel/ implements them.
 //
 // Included by platform/win32.h only where <windows.h> is not available.
@@ -107,6 +107,3 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
 
 /// Suspends the calling thread; Sleep(0) gives up the rest of its time slice, INFINITE never ends.
 void Sleep(DWORD milliseconds);
-
-/// Milliseconds since an arbitrary start (the system's boot here); wraps after 49.7 days.
-DWORD GetTickCount();
