@@ -27,8 +27,9 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 // ---- Registry ---------------------------------------------------------------------------------
 //
 // One key exists: HKEY_CURRENT_USER "Software\Microsoft\Windows\CurrentVersion\Run" (key names
-// compare without regard to ASCII case, as on Windows), holding at most the one string value
-// "Zarnik Viewer". The value is the file zarnik-viewer.desktop in $XDG_CONFIG_HOME/autostart
+// compare without regard to ASCII case, as on Windows), holding at most the one string value that
+// platform::SetProgramNames names (platform/program_names.h), and none before it is called. The
+// value is the autostart entry's file named there, in $XDG_CONFIG_HOME/autostart
 // (~/.config/autostart by default): present exactly when the value exists, its Exec line the
 // command in the value's data, the data itself kept byte for byte beside it. Other keys cannot be
 // opened (ERROR_FILE_NOT_FOUND); other value names under Run are refused.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/posix/front_ends/programmatic_front_end.h"
+#include "platform/program_names.h"
 #include "resources/resource.h"
 #include "shell/app_settings.h"
 #include "shell/tray_window.h"
@@ -66,6 +67,7 @@ void ExpectSettings(const Settings& expected) {
 class SettingsDialogTest : public testing::Test {
  protected:
   void SetUp() override {
+    platform::SetProgramNames({kRunValueName, kAutostartFileName});  // as the program does
     previousDirectory_ = std::filesystem::current_path();
     std::filesystem::current_path(scratch_.path());
     UpdateMutex = CreateMutexA(nullptr, FALSE, "UpdateMutex");
