@@ -1,8 +1,9 @@
 #pragma once
 
 // The part of the Windows interface this program uses. On Windows it is the real one; elsewhere
-// this header declares the same names, implemented by platform/ on the host's own interfaces, so
-// that the code above reads the same on both.
+// platform/win32/ declares the same names and platform/posix/ implements them on the host's own
+// interfaces, so that the code above reads the same on both. Code above includes this header,
+// never platform/win32/ itself.
 
 #ifdef _WIN32
 
@@ -23,100 +24,12 @@
 
 #else
 
-#include <cstdint>
-
-using BOOL = int;
-using DWORD = std::uint32_t;
-using LONG = std::int32_t;
-using HANDLE = void*;
-using LPCSTR = const char*;
-using LPVOID = void*;
-using LPCVOID = const void*;
-using LPDWORD = DWORD*;
-using PLONG = LONG*;
-
-using UINT = unsigned int;
-using WORD = std::uint16_t;
-using BYTE = std::uint8_t;
-using LPBYTE = BYTE*;
-using LPSTR = char*;
-using ATOM = WORD;
-using UINT_PTR = std::uintptr_t;
-using LONG_PTR = std::intptr_t;
-using WPARAM = UINT_PTR;
-using LPARAM = LONG_PTR;
-using LRESULT = LONG_PTR;
-using INT_PTR = std::intptr_t;
-
-// Handles of the desktop layer: opaque pointers, as on Windows.
-using HINSTANCE = void*;
-using HMODULE = HINSTANCE;
-using HWND = void*;
-using HMENU = void*;
-using HICON = void*;
-using HCURSOR = void*;
-using HBRUSH = void*;
-using HGLOBAL = void*;
-using HKEY = void*;
-
-constexpr BOOL TRUE = 1;
-constexpr BOOL FALSE = 0;
-
-// Handles of kernel objects (mutexes, files) are closed with CloseHandle.
-#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
-BOOL CloseHandle(HANDLE object);
-
-// The error of the last failing call on this thread.
-DWORD GetLastError();
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_FILE_EXISTS = 80;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
-constexpr DWORD ERROR_ALREADY_EXISTS = 183;
-constexpr DWORD ERROR_NOT_OWNER = 288;
-
-// Mutexes. A name makes the mutex shared by every CreateMutexA of the same name in the process;
-// the owning thread may wait on it again and must release it as often.
-HANDLE CreateMutexA(LPVOID securityAttributes, BOOL initialOwner, LPCSTR name);
-BOOL ReleaseMutex(HANDLE mutex);
-
-// Waits on a mutex; `milliseconds` may be INFINITE.
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
-constexpr DWORD INFINITE = 0xFFFFFFFF;
-constexpr DWORD WAIT_OBJECT_0 = 0;
-constexpr DWORD WAIT_TIMEOUT = 258;
-constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
-
-// Files. Read access is always shared with others.
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPVOID securityAttributes,
-                   DWORD disposition, DWORD flags, HANDLE templateFile);
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD length, LPDWORD read, LPVOID overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID overlapped);
-DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD origin);
-DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
-constexpr DWORD GENERIC_READ = 0x80000000;
-constexpr DWORD GENERIC_WRITE = 0x40000000;
-constexpr DWORD FILE_SHARE_READ = 0x00000001;
-constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
-constexpr DWORD CREATE_NEW = 1;
-constexpr DWORD CREATE_ALWAYS = 2;
-constexpr DWORD OPEN_EXISTING = 3;
-constexpr DWORD OPEN_ALWAYS = 4;
-constexpr DWORD TRUNCATE_EXISTING = 5;
-constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
-constexpr DWORD FILE_BEGIN = 0;
-constexpr DWORD FILE_CURRENT = 1;
-constexpr DWORD FILE_END = 2;
-constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
-constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
-
-// The desktop: windows, messages, timers, menus, the notification area, dialogs, the clipboard;
-// then the shell's services: the registry's Run key, opening addresses, the module, threads.
-#include "platform/posix/desktop/win32_ui.h"
-// The shell's services use the desktop's types.
-#include "platform/posix/desktop/win32_shell.h"
+// The same names on the host's own interfaces: the kernel (handles, errors, mutexes, files,
+// threads, time), then the user interface (windows, messages, timers, menus, the notification
+// area, dialogs, the clipboard), then the shell's services (the registry's Run key, opening
+// addresses, the module and the program entry).
+#include "platform/win32/kernel.h"
+#include "platform/win32/shell.h"
+#include "platform/win32/user_interface.h"
 
 #endif

@@ -12,6 +12,7 @@ HWND settingsDialogWindow = nullptr;
 
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kRunValueName[] = "Zarnik Viewer";
+const char kAutostartFileName[] = "zarnik-viewer.desktop";
 
 namespace {
 

@@ -15,6 +15,8 @@ extern HWND settingsDialogWindow;
 /// path exactly while autostart is on.
 extern const char kRunKey[];
 extern const char kRunValueName[];  ///< "Zarnik Viewer"
+/// Where the platform keeps the Run key itself: the file of the autostart entry.
+extern const char kAutostartFileName[];  ///< "zarnik-viewer.desktop"
 
 /// Opens a new settings dialog, filled from AppSettings and the autostart entry, and shows it.
 void OpenSettingsDialog();

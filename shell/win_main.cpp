@@ -1,10 +1,12 @@
 // The tray program: start-up, the message loop and shutdown.
 #include "net/http_server/local_web_server.h"
 #include "platform/program_environment.h"
+#include "platform/program_names.h"
 #include "platform/win32.h"
 #include "platform/winsock.h"
 #include "settings/app_settings.h"
 #include "shell/module_directory.h"
+#include "shell/settings_dialog.h"
 #include "shell/tray_animation.h"
 #include "shell/tray_window.h"
 #include "shell/update_timer.h"
@@ -59,6 +61,7 @@ int RunTrayProgram(HINSTANCE instance, LocalWebServer& server) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  platform::SetProgramNames({kRunValueName, kAutostartFileName});
   // The temporary directory is settled first: every path of the program is formed from it.
   platform::EnsureTempDirectory();
   SetAllXmlPath();

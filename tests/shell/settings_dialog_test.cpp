@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/front_end.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
+#include "platform/program_names.h"
 #include "resources/resource.h"
 #include "settings/app_settings.h"
 #include "shell/tray_window.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 #include "tests/support/scoped_environment.h"
 #include "tests/support/scratch_directory.h"
 #include "update/service_config.h"
@@ -66,6 +67,7 @@ void ExpectSettings(const Settings& expected) {
 class SettingsDialogTest : public testing::Test {
  protected:
   void SetUp() override {
+    platform::SetProgramNames({kRunValueName, kAutostartFileName});  // as the program does
     previousDirectory_ = std::filesystem::current_path();
     std::filesystem::current_path(scratch_.path());
     UpdateMutex = CreateMutexA(nullptr, FALSE, "UpdateMutex");

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/front_end.h"
 #include "platform/mutex_lock.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
 #include "settings/app_settings.h"
 #include "shell/tray_window.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 #include "update/update_cycle.h"
 
 namespace {

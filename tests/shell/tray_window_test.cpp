@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/front_end.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
 #include "settings/app_settings.h"
 #include "shell/settings_dialog.h"
 #include "shell/update_timer.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/win32.h"
 
 namespace platform {

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/posix/desktop/signal_commands.h"
+#include "platform/posix/front_ends/terminal_front_end.h"
 #include "platform/posix/kernel/directories.h"
-#include "platform/signal_commands.h"
-#include "platform/terminal_front_end.h"
 
 namespace platform {
 namespace {

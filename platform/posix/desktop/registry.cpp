@@ -1,7 +1,7 @@
-// The current user's Run key, kept as XDG autostart entries. The one value the program writes,
-// "Zarnik Viewer", is the file zarnik-viewer.desktop in the autostart folder: the desktop starts
-// its Exec line at log-in, and the value's data is kept beside it, byte for byte, so that it reads
-// back exactly as it was set.
+// The current user's Run key, kept as XDG autostart entries. The program's one value, under the
+// names it gave to SetProgramNames, is the autostart entry's file of that name in the autostart
+// folder: the desktop starts its Exec line at log-in, and the value's data is kept beside it, byte
+// for byte, so that it reads back exactly as it was set.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,16 +19,15 @@
 
 #include "platform/file_system.h"
 #include "platform/posix/kernel/directories.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/posix/kernel/system_calls.h"
-#include "platform/posix/kernel_objects.h"
+#include "platform/program_names.h"
 #include "platform/win32.h"
 
 namespace platform {
 namespace {
 
 constexpr char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char kAutostartValue[] = "Zarnik Viewer";
-constexpr char kEntryFileName[] = "zarnik-viewer.desktop";
 constexpr char kDataKey[] = "X-Zarnik-Viewer-Data";
 constexpr std::size_t kMaxDataSize = 32 * 1024;
 constexpr std::size_t kMaxEntryFileSize = 4 * kMaxDataSize;
@@ -48,8 +47,11 @@ bool EqualsIgnoringAsciiCase(const char* text, const char* expected) {
   return *text == *expected;
 }
 
+// The program's value, once the program has given its names.
 bool IsAutostartValue(LPCSTR valueName) {
-  return EqualsIgnoringAsciiCase(valueName, kAutostartValue);
+  const ProgramNames names = CurrentProgramNames();
+  return !names.runValueName.empty() && !names.autostartFileName.empty() &&
+         EqualsIgnoringAsciiCase(valueName, names.runValueName.c_str());
 }
 
 // An open Run key, with the rights it was opened for.
@@ -225,7 +227,7 @@ std::string DesktopEntryText(const std::string& data) {
   std::ostringstream text;
   text << "[Desktop Entry]\n"
        << "Type=Application\n"
-       << "Name=" << kAutostartValue << "\n"
+       << "Name=" << CurrentProgramNames().runValueName << "\n"
        << "Exec=" << ExecLine(command) << "\n"
        << kDataKey << "=" << EncodeData(data) << "\n";
   return text.str();
@@ -281,7 +283,7 @@ bool MakeFolders(const std::string& folder) {
 // Replaces `path` with `text` in one step: readers see the old entry or the new one, never a part.
 LSTATUS WriteFileAtomically(const std::string& folder, const std::string& path,
                             const std::string& text) {
-  std::string temporary = folder + "/." + kEntryFileName + ".XXXXXX";
+  std::string temporary = folder + "/." + CurrentProgramNames().autostartFileName + ".XXXXXX";
   int descriptor = mkstemp(&temporary[0]);
   if (descriptor < 0) {
     return static_cast<LSTATUS>(ErrorFromErrno(errno));
@@ -297,7 +299,7 @@ LSTATUS WriteFileAtomically(const std::string& folder, const std::string& path,
   return static_cast<LSTATUS>(ERROR_SUCCESS);
 }
 
-// The autostart entry behind the value "Zarnik Viewer".
+// The autostart entry behind the program's value.
 class AutostartEntry {
  public:
   AutostartEntry() : folder_(AutostartFolder()) {}
@@ -342,7 +344,7 @@ class AutostartEntry {
   }
 
  private:
-  std::string Path() const { return folder_ + "/" + kEntryFileName; }
+  std::string Path() const { return folder_ + "/" + CurrentProgramNames().autostartFileName; }
 
   std::string folder_;
 };

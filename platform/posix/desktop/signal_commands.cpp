@@ -1,7 +1,7 @@
 // Signals as menu commands. A handler may call only async-signal-safe functions, and the message
 // queue takes locks, so the handler writes the signal's number to a pipe and a watcher thread
 // posts the command.
-#include "platform/signal_commands.h"
+#include "platform/posix/desktop/signal_commands.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/front_end.h"
 #include "platform/posix/desktop/message_queue.h"
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/front_ends/front_end.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/win32.h"
 
 namespace platform {

@@ -3,21 +3,22 @@
 // The Windows user interface as this program uses it: window classes and windows, the thread's
 // message queue and timers, popup menus, the notification area, dialogs built from a template,
 // and the clipboard with its global memory. Names, signatures and constant values are those of
-// the Windows interface; platform/posix/desktop/ implements them, and platform/front_end.h shows
-// them to a user or a test.
+// the Windows interface; platform/posix/desktop/ implements them, and a front end
+// (platform/posix/front_ends/) shows them to a user or a test.
 //
 // Included by platform/win32.h only where <windows.h> is not available.
 
-#include <cstddef>
+#include "platform/win32/kernel.h"
 
-#ifndef CALLBACK
-#define CALLBACK
-#endif
-#ifndef WINAPI
-#define WINAPI
-#endif
-
-using SIZE_T = std::size_t;
+// Handles of the desktop: opaque pointers, as on Windows.
+using HINSTANCE = void*;
+using HMODULE = HINSTANCE;
+using HWND = void*;
+using HMENU = void*;
+using HICON = void*;
+using HCURSOR = void*;
+using HBRUSH = void*;
+using HGLOBAL = void*;
 using HGDIOBJ = void*;
 
 struct POINT {

@@ -1,4 +1,4 @@
-// Opening addresses through xdg-open, the program's module and entry, threads and time.
+// Opening addresses through xdg-open, the program's module and entry.
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -183,46 +183,6 @@ TEST(ModuleTest, RunWinMainPassesTheProgramAndItsArguments) {
   EXPECT_EQ(entryCall.previous, nullptr);
   EXPECT_EQ(entryCall.commandLine, "one two words");
   EXPECT_EQ(entryCall.showCommand, SW_SHOWDEFAULT);
-}
-
-struct ThreadStart {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool ran = false;
-};
-
-DWORD WINAPI MarkRun(LPVOID parameter) {
-  auto* start = static_cast<ThreadStart*>(parameter);
-  std::lock_guard<std::mutex> lock(start->mutex);
-  start->ran = true;
-  start->changed.notify_all();
-  return 0;
-}
-
-TEST(ThreadTest, CreateThreadRunsDetachedWithItsArgument) {
-  ThreadStart start;
-  DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, MarkRun, &start, 0, &id);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_NE(id, 0u);
-  EXPECT_TRUE(CloseHandle(thread));  // the thread goes on without its handle
-  std::unique_lock<std::mutex> lock(start.mutex);
-  EXPECT_TRUE(start.changed.wait_for(lock, std::chrono::seconds(10), [&] { return start.ran; }));
-
-  EXPECT_EQ(CreateThread(nullptr, 0, MarkRun, &start, CREATE_SUSPENDED, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
-TEST(ThreadTest, SleepAndTickCountAgreeWithTheClock) {
-  auto before = steady_clock::now();
-  DWORD ticksBefore = GetTickCount();
-  Sleep(100);
-  DWORD elapsedTicks = GetTickCount() - ticksBefore;  // unsigned: right across a wrap too
-  auto elapsed = steady_clock::now() - before;
-  EXPECT_GE(elapsed, milliseconds(100));
-  EXPECT_LT(elapsed, milliseconds(5000));
-  EXPECT_GE(elapsedTicks, 99u);
-  EXPECT_LT(elapsedTicks, 5000u);
 }
 
 }  // namespace

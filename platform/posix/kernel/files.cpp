@@ -15,8 +15,8 @@
 #include <optional>
 
 #include "platform/file_system.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/posix/kernel/system_calls.h"
-#include "platform/posix/kernel_objects.h"
 #include "platform/win32.h"
 
 namespace platform {

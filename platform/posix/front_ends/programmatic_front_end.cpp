@@ -1,32 +1,8 @@
-// The installed front end, and the programmatic front end the tests drive the program with.
-#include <algorithm>
-#include <atomic>
+#include "platform/posix/front_ends/programmatic_front_end.h"
 
-#include "platform/front_end.h"
+#include <algorithm>
 
 namespace platform {
-namespace {
-
-std::atomic<FrontEnd*> installedFrontEnd{nullptr};
-
-// Held shared by every call into the front end, exclusively while it is replaced.
-std::shared_mutex& FrontEndCalls() {
-  static std::shared_mutex calls;
-  return calls;
-}
-
-}  // namespace
-
-void SetFrontEnd(FrontEnd* frontEnd) {
-  std::unique_lock<std::shared_mutex> hold(FrontEndCalls());
-  installedFrontEnd.store(frontEnd);
-}
-
-FrontEnd* InstalledFrontEnd() {
-  return installedFrontEnd.load();
-}
-
-FrontEndInUse::FrontEndInUse() : hold_(FrontEndCalls()), frontEnd_(installedFrontEnd.load()) {}
 
 void ProgrammaticFrontEnd::OnNotifyIcon(NotifyIconChange change, const NotifyIconView& icon) {
   std::lock_guard<std::mutex> hold(lock_);

@@ -1,7 +1,5 @@
 // Threads in the Windows shape: started detached with one pointer argument, their handles good
-// only for closing. Sleeping and the millisecond tick count.
-
-#include <time.h>
+// only for closing. Sleeping.
 
 #include <atomic>
 #include <chrono>
@@ -9,7 +7,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/kernel/kernel_objects.h"
 #include "platform/win32.h"
 
 namespace platform {
@@ -57,12 +55,4 @@ void Sleep(DWORD milliseconds) {
     }
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-DWORD GetTickCount() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  auto milliseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-                      static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<DWORD>(milliseconds);  // keeps the low 32 bits: wraps like Windows
 }

@@ -2,23 +2,16 @@
 
 // The shell's services in the shape of the Windows calls: the current user's Run key (kept as an
 // XDG autostart entry), opening an address in the desktop's default program, the program's module
-// and entry point, threads and sleeping. Included by platform/win32.h after the desktop's
-// declarations; on Windows <windows.h> provides all of it.
+// and entry point. platform/posix/desktop/ implements them.
+//
+// Included by platform/win32.h only where <windows.h> is not available.
 
 #include <cstdint>
 #include <string>
 
-// Calling conventions mean nothing here; defined only where the desktop's header has not.
-#ifndef WINAPI
-#define WINAPI
-#endif
-#ifndef APIENTRY
-#define APIENTRY
-#endif
-#ifndef CALLBACK
-#define CALLBACK
-#endif
+#include "platform/win32/user_interface.h"
 
+using HKEY = void*;
 using LSTATUS = LONG;
 using REGSAM = DWORD;
 using PHKEY = HKEY*;
@@ -34,8 +27,9 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 // ---- Registry ---------------------------------------------------------------------------------
 //
 // One key exists: HKEY_CURRENT_USER "Software\Microsoft\Windows\CurrentVersion\Run" (key names
-// compare without regard to ASCII case, as on Windows), holding at most the one string value
-// "Zarnik Viewer". The value is the file zarnik-viewer.desktop in $XDG_CONFIG_HOME/autostart
+// compare without regard to ASCII case, as on Windows), holding at most the one string value that
+// platform::SetProgramNames names (platform/program_names.h), and none before it is called. The
+// value is the autostart entry's file named there, in $XDG_CONFIG_HOME/autostart
 // (~/.config/autostart by default): present exactly when the value exists, its Exec line the
 // command in the value's data, the data itself kept byte for byte beside it. Other keys cannot be
 // opened (ERROR_FILE_NOT_FOUND); other value names under Run are refused.
@@ -120,23 +114,3 @@ inline int RunWinMain(int argc, char** argv) {
 }
 
 }  // namespace platform
-
-// ---- Threads and time -------------------------------------------------------------------------
-
-using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
-typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
-
-constexpr DWORD CREATE_SUSPENDED = 0x4;
-
-/// Starts `start(parameter)` on a new thread, which runs on its own whether or not the handle is
-/// kept. The handle serves only CloseHandle (it cannot be waited on here). `stackSize` is not used;
-/// CREATE_SUSPENDED is not supported (ERROR_INVALID_PARAMETER). `threadId` may be null.
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
-                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD creationFlags,
-                    LPDWORD threadId);
-
-/// Suspends the calling thread; Sleep(0) gives up the rest of its time slice, INFINITE never ends.
-void Sleep(DWORD milliseconds);
-
-/// Milliseconds since an arbitrary start (the system's boot here); wraps after 49.7 days.
-DWORD GetTickCount();

@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/front_end.h"
-#include "platform/terminal_front_end.h"
+#include "platform/posix/front_ends/front_end.h"
+#include "platform/posix/front_ends/terminal_front_end.h"
 #include "platform/win32.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 
 namespace {
 

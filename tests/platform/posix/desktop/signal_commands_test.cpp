@@ -6,9 +6,9 @@
 #include <atomic>
 #include <chrono>
 
-#include "platform/signal_commands.h"
+#include "platform/posix/desktop/signal_commands.h"
 #include "platform/win32.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 
 namespace {
 

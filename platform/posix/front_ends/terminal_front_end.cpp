@@ -1,7 +1,7 @@
 // The terminal front end: raw keys in, ANSI lines out. A reader thread sleeps in a wake-able
 // wait on the terminal, so an idle terminal costs nothing; keys become the layer's input
 // functions, which reach the program through its message queue.
-#include "platform/terminal_front_end.h"
+#include "platform/posix/front_ends/terminal_front_end.h"
 
 #include <signal.h>
 #include <sys/ioctl.h>

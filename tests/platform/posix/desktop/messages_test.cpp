@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/win32.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 
 namespace {
 

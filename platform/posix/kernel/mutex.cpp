@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/kernel/kernel_objects.h"
 
 namespace platform {
 namespace {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/front_end.h"
+#include "platform/posix/front_ends/front_end.h"
 
 namespace platform {
 

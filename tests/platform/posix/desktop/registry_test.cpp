@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/program_names.h"
 #include "platform/win32.h"
 #include "tests/support/scoped_environment.h"
 
@@ -30,6 +31,7 @@ class RunKeyTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     configHome_.emplace("XDG_CONFIG_HOME", (root_ / "config").string());
+    platform::SetProgramNames({kValue, "zarnik-viewer.desktop"});  // as the program does
   }
   void TearDown() override {
     configHome_.reset();

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/front_end.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
 #include "platform/win32.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 
 namespace {
 

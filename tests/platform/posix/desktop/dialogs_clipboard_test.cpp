@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/front_end.h"
+#include "platform/posix/front_ends/programmatic_front_end.h"
 #include "platform/win32.h"
-#include "tests/platform/desktop/recording_window.h"
+#include "tests/platform/posix/desktop/recording_window.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/kernel_objects.h"
+#include "platform/posix/kernel/kernel_objects.h"
 
 #include <cerrno>
 #include <mutex>
