@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "feed/feed_file.h"
 #include "feed/merged_feed.h"
 #include "tests/feed/feed_test_support.h"
+#include "tests/support/random_bytes.h"
 
 namespace {
 
@@ -22,14 +22,6 @@ std::string Nested(std::size_t depth) {
   for (std::size_t i = 0; i < depth; ++i)
     xml += "</a>";
   return xml;
-}
-
-std::string RandomBytes(std::size_t size) {
-  std::mt19937 random(7);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes)
-    byte = static_cast<char>(random());
-  return bytes;
 }
 
 std::string Valid(const std::string& inChannel) {
@@ -66,8 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFeed{"Empty", ""}, BadFeed{"WhiteSpace", " \n\t \r\n"},
         BadFeed{"NotXml", "Service unavailable, try again later.\n"},
         BadFeed{"HtmlErrorPage", "<html><head><title>502</title></head><body/></html>"},
-        BadFeed{"Binary", RandomBytes(64 * 1024)},
-        BadFeed{"BinaryAfterDeclaration", "<?xml version=\"1.0\"?>" + RandomBytes(4096)},
+        BadFeed{"Binary", RandomBytes(64 * 1024, 7)},
+        BadFeed{"BinaryAfterDeclaration", "<?xml version=\"1.0\"?>" + RandomBytes(4096, 7)},
         BadFeed{"CutInChannelTitle", "<rss version=\"2.0\"><channel><title>Half"},
         BadFeed{"CutInStartTag", "<rss version=\"2.0\"><chan"},
         BadFeed{"UnknownVersion",

@@ -13,6 +13,18 @@ std::vector<FeedItem> ItemsOf(const Feed& feed) {
   return std::vector<FeedItem>(feed.items().begin(), feed.items().end());
 }
 
+using Texts = std::vector<std::string>;
+
+// The channel's title, link, description and language, in that order.
+Texts ChannelOf(const Feed& feed) {
+  return {feed.Title(), feed.Link(), feed.Description(), feed.Language()};
+}
+
+// An item's title, link, description, date and security, in that order.
+Texts FieldsOf(const FeedItem& item) {
+  return {item.title, item.link, item.description, item.pubDate, item.security};
+}
+
 enum class Dialect { None, Rss091, Rss092, Rss20, Rdf };
 
 Dialect DialectOf(const std::string& xml) {
@@ -54,10 +66,9 @@ TEST(CreateFeedTest, RecognisesDialectsByWholeVersionAndNamespace) {
 TEST(RssReadingTest, ReadsChannelFieldsAndItems) {
   std::unique_ptr<Feed> feed = ReadFeedFile(FixturePath("rss20_basic.xml"));
   ASSERT_TRUE(feed);
-  EXPECT_EQ(feed->Title(), "Alice's journal");
-  EXPECT_EQ(feed->Link(), "http://alice.zarnik.example/");
-  EXPECT_EQ(feed->Description(), "Alice writes about things");  // white space condensed
-  EXPECT_EQ(feed->Language(), "en-gb");
+  // The description's white space is condensed.
+  EXPECT_EQ(ChannelOf(*feed), (Texts{"Alice's journal", "http://alice.zarnik.example/",
+                                     "Alice writes about things", "en-gb"}));
   EXPECT_EQ(feed->PubDate(), "Tue, 06 Jan 2009 12:00:00 GMT");
   EXPECT_EQ(feed->ImageUrl(), "http://alice.zarnik.example/userpic.png");
   EXPECT_EQ(feed->ImageWidth(), "100");
@@ -65,12 +76,10 @@ TEST(RssReadingTest, ReadsChannelFieldsAndItems) {
 
   std::vector<FeedItem> items = ItemsOf(*feed);
   ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[0].title, "Holiday photos");
-  EXPECT_EQ(items[0].link, "http://alice.zarnik.example/1.html");
   // CDATA comes through unchanged, line end and entity-like text included.
-  EXPECT_EQ(items[0].description, "<p>Sun &amp; sea</p>\nsecond line");
-  EXPECT_EQ(items[0].pubDate, "Tue, 06 Jan 2009 12:00:00 GMT");
-  EXPECT_EQ(items[0].security, "private");
+  EXPECT_EQ(FieldsOf(items[0]), (Texts{"Holiday photos", "http://alice.zarnik.example/1.html",
+                                       "<p>Sun &amp; sea</p>\nsecond line",
+                                       "Tue, 06 Jan 2009 12:00:00 GMT", "private"}));
   EXPECT_EQ(items[1].title, "");
   EXPECT_EQ(items[1].description, "Tom & Jerry <live>");
   EXPECT_EQ(items[1].security, "");
@@ -88,10 +97,7 @@ TEST(RssReadingTest, FieldsWithoutTextStayEmpty) {
       "<item><title>  spaced   out  </title><zarnik:security>friends</zarnik:security>"
       "<security>not this one</security></item></channel></rss>");
   ASSERT_TRUE(feed);
-  EXPECT_EQ(feed->Title(), "Cdata title");
-  EXPECT_EQ(feed->Link(), "");
-  EXPECT_EQ(feed->Description(), "");
-  EXPECT_EQ(feed->Language(), "");
+  EXPECT_EQ(ChannelOf(*feed), (Texts{"Cdata title", "", "", ""}));
   EXPECT_EQ(feed->PubDate(), "");
   ASSERT_EQ(feed->items().size(), 1u);
   EXPECT_EQ(feed->items().front().title, "spaced out");
@@ -108,15 +114,13 @@ TEST(RssReadingTest, NoItemsWithoutAnItemElement) {
 TEST(RdfReadingTest, ReadsAboutAttributesAndItemsBesideTheChannel) {
   std::unique_ptr<Feed> feed = ReadFeedFile(FixturePath("rdf_basic.xml"));
   ASSERT_TRUE(feed);
-  EXPECT_EQ(feed->Title(), "Dave's journal");
-  EXPECT_EQ(feed->Link(), "http://dave.zarnik.example/");
-  EXPECT_EQ(feed->Description(), "Dave's entries");
-  EXPECT_EQ(feed->Language(), "");
+  EXPECT_EQ(ChannelOf(*feed),
+            (Texts{"Dave's journal", "http://dave.zarnik.example/", "Dave's entries", ""}));
   std::vector<FeedItem> items = ItemsOf(*feed);
   ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[0].link, "http://dave.zarnik.example/1.html");
-  EXPECT_EQ(items[0].pubDate, "Wed, 07 Jan 2009 08:00:00 GMT");
-  EXPECT_EQ(items[0].security, "default");
+  // The link comes from rdf:about; an RSS 1.0 item's security is always "default".
+  EXPECT_EQ(FieldsOf(items[0]), (Texts{"RDF one", "http://dave.zarnik.example/1.html", "First",
+                                       "Wed, 07 Jan 2009 08:00:00 GMT", "default"}));
   EXPECT_EQ(items[1].link, "");
   EXPECT_EQ(items[2].title, "Search");  // the text input block reads as an item too
   EXPECT_TRUE(feed->IsValid());
@@ -167,8 +171,8 @@ TEST(FeedValidityTest, CutOffFileKeepsWhatWasComplete) {
   ASSERT_TRUE(feed);
   std::vector<FeedItem> items = ItemsOf(*feed);
   ASSERT_EQ(items.size(), 5u);
-  EXPECT_EQ(items[3].description, "Body of entry 4");
-  EXPECT_EQ(items[3].pubDate, "Thu, 04 Jan 2009 10:00:00 GMT");
+  EXPECT_EQ(FieldsOf(items[3]), (Texts{"Entry 4", "http://erin.zarnik.example/4.html",
+                                       "Body of entry 4", "Thu, 04 Jan 2009 10:00:00 GMT", ""}));
   EXPECT_EQ(items[4].title, "Entry 5");
   EXPECT_EQ(items[4].link, "http://erin.zarnik.example/5.html");
   EXPECT_EQ(items[4].pubDate, "");

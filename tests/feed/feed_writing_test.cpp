@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
-#include <cstdio>
 #include <string>
 
 #include "feed/feed_file.h"
@@ -30,27 +29,26 @@ Rss20Feed EscapingSample() {
   return feed;
 }
 
-std::string GeneratedPath(const char* name) {
-  return testing::TempDir() + name;
-}
+// The escaping sample, written to a file of the test's own.
+class FeedWritingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TiXmlDocument document;
+    feed.WriteTo(&document);
+    ASSERT_TRUE(SaveFeedFile(document, path));
+  }
 
-TEST(FeedWritingTest, PrintsTheGoldenLayout) {
   Rss20Feed feed = EscapingSample();
-  TiXmlDocument document;
-  feed.WriteTo(&document);
-  const std::string path = GeneratedPath("written.xml");
-  ASSERT_TRUE(SaveFeedFile(document, path));
+  ScratchDirectory files;
+  const std::string path = files.file("written.xml");
+};
+
+TEST_F(FeedWritingTest, PrintsTheGoldenLayout) {
   EXPECT_EQ(FileText(path), FileText(FixturePath("written_golden.xml")));
-  std::remove(path.c_str());
 }
 
 // What is written reads back as the same fields, guid equal to link, and no security.
-TEST(FeedWritingTest, WrittenFeedReadsBackAsWritten) {
-  Rss20Feed feed = EscapingSample();
-  TiXmlDocument document;
-  feed.WriteTo(&document);
-  const std::string path = GeneratedPath("roundtrip.xml");
-  ASSERT_TRUE(SaveFeedFile(document, path));
+TEST_F(FeedWritingTest, WrittenFeedReadsBackAsWritten) {
   TiXmlDocument loaded;
   ASSERT_TRUE(LoadFeedFile(loaded, path));
   std::unique_ptr<Feed> back = CreateFeed(&loaded);
@@ -79,7 +77,6 @@ TEST(FeedWritingTest, WrittenFeedReadsBackAsWritten) {
     const TiXmlText* guid = handle.FirstChild("guid").Child(0).ToText();
     EXPECT_EQ(link ? link->ValueStr() : "", guid ? guid->ValueStr() : "");
   }
-  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -9,10 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <thread>
 
 #include "net/http_client/http_fetch_client.h"
 
@@ -47,10 +43,7 @@ int ReadPort(int fd) {
 FakeJournalProcess::FakeJournalProcess() {
   namespace fs = std::filesystem;
   const fs::path source = fs::path(ZV_SOURCE_DIR) / "tools" / "fake_journal";
-  folder_ = (fs::temp_directory_path() / ("zv-journal-" + std::to_string(std::random_device()())))
-                .string();
-  fs::create_directories(folder_);
-  fs::copy_file(source / "sample" / "service.json", fs::path(folder_) / "service.json");
+  fs::copy_file(source / "sample" / "service.json", folder_.file("service.json"));
   if (::access(kPython, X_OK) != 0) {
     return;
   }
@@ -63,9 +56,9 @@ FakeJournalProcess::FakeJournalProcess() {
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
   const std::string script = (source / "fake_journal.py").string();
-  const std::string logFile = folder_ + "/requests.log";
-  const char* argv[] = {kPython, script.c_str(),  folder_.c_str(),
-                        "--log", logFile.c_str(), nullptr};
+  const std::string folder = folder_.path();
+  const std::string logFile = folder_.file("requests.log");
+  const char* argv[] = {kPython, script.c_str(), folder.c_str(), "--log", logFile.c_str(), nullptr};
   pid_t child;
   if (posix_spawn(&child, kPython, &actions, nullptr, const_cast<char**>(argv), environ) == 0) {
     pid_ = child;
@@ -84,8 +77,6 @@ FakeJournalProcess::~FakeJournalProcess() {
     int status;
     ::waitpid(pid_, &status, 0);
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(folder_, ignored);
 }
 
 bool FakeJournalProcess::control(const std::string& request) const {
@@ -96,8 +87,7 @@ bool FakeJournalProcess::control(const std::string& request) const {
 }
 
 std::string FakeJournalProcess::log() const {
-  std::ifstream in(folder_ + "/requests.log", std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return folder_.Read("requests.log");
 }
 
 }  // namespace test_support

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "tests/support/scratch_directory.h"
+
 namespace test_support {
 
 /// The fake journal service (tools/fake_journal) running as a child process on 127.0.0.1, with a
@@ -11,8 +13,6 @@ class FakeJournalProcess {
   /// Starts the service; ready() tells whether it came up within ten seconds.
   FakeJournalProcess();
   ~FakeJournalProcess();
-  FakeJournalProcess(const FakeJournalProcess&) = delete;
-  FakeJournalProcess& operator=(const FakeJournalProcess&) = delete;
 
   bool ready() const { return port_ > 0; }
   int port() const { return port_; }
@@ -22,7 +22,7 @@ class FakeJournalProcess {
   std::string log() const;
 
  private:
-  std::string folder_;
+  ScratchDirectory folder_;  // not copyable, and so neither is the process
   int pid_ = -1;
   int port_ = 0;
 };

@@ -68,22 +68,11 @@ SOCKET ListenOnLoopback(int backlog, int& port, std::string& error) {
   return INVALID_SOCKET;
 }
 
+// In the order of Step::Action.
 const char* ActionName(Step::Action action) {
-  switch (action) {
-    case Step::Action::kReadUntil:
-      return "ReadUntil";
-    case Step::Action::kSend:
-      return "Send";
-    case Step::Action::kSendForever:
-      return "SendForever";
-    case Step::Action::kPause:
-      return "Pause";
-    case Step::Action::kClose:
-      return "Close";
-    case Step::Action::kReset:
-      return "Reset";
-  }
-  return "?";
+  static const char* const kNames[] = {"ReadUntil", "Send",  "SendForever",
+                                       "Pause",     "Close", "Reset"};
+  return kNames[static_cast<int>(action)];
 }
 
 }  // namespace

@@ -128,15 +128,13 @@ class FullBacklogListener {
  public:
   FullBacklogListener();
   ~FullBacklogListener();
-  FullBacklogListener(const FullBacklogListener&) = delete;
-  FullBacklogListener& operator=(const FullBacklogListener&) = delete;
 
   int port() const { return port_; }
   /// True when the queue was seen full: the last filling connect was still pending after 200 ms.
   bool full() const { return full_; }
 
  private:
-  SocketsInUse sockets_;
+  SocketsInUse sockets_;  // not copyable, and so neither is the listener
   SOCKET listener_ = INVALID_SOCKET;
   std::vector<SOCKET> fillers_;
   int port_ = 0;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/random_bytes.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -159,17 +161,6 @@ class Oracle {
  private:
   fs::path directory_;
 };
-
-std::string RandomBytes(std::mt19937& random, std::size_t length) {
-  std::string bytes(length, '\0');
-  for (std::size_t i = 0; i < length; i += 4) {
-    const uint32_t word = random();
-    for (std::size_t j = i; j < std::min(i + 4, length); ++j) {
-      bytes[j] = static_cast<char>(word >> (8 * (j - i)));
-    }
-  }
-  return bytes;
-}
 
 TEST(Md5Test, AgreesWithAnIndependentImplementation) {
   if (Oracle::Command().empty())

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "net/http_client/http_fetch_client.h"
+#include "tests/support/random_bytes.h"
 #include "tests/support/scripted_peer.h"
 
 // The client against an independent server: Python's http.server on loopback.
@@ -94,13 +95,9 @@ TEST(HttpRealServerTest, DownloadsFilesByteForByte) {
   }
   const PythonServer server;
   ASSERT_TRUE(server.ready()) << "http.server did not accept within 20 s";
-  std::mt19937 bytes(std::random_device{}());
   for (const int size : {0, 1, 256, 257, 5 << 20}) {
     const std::string name = std::to_string(size);
-    std::string data(static_cast<std::size_t>(size), '\0');
-    for (char& c : data) {
-      c = static_cast<char>(bytes());
-    }
+    const std::string data = RandomBytes(static_cast<std::size_t>(size), std::random_device{}());
     std::ofstream(server.path("served/" + name), std::ios::binary) << data;
     HttpFetchClient client;
     EXPECT_EQ(client.getToFile(server.url(name).c_str(), server.path(name).string().c_str()),

@@ -15,15 +15,8 @@
 #include "net/http_server/local_web_server.h"
 #include "tests/net/http_server/server_test_support.h"
 
+namespace server_test {
 namespace {
-
-using server_test::Ask;
-using server_test::RawClient;
-using server_test::RecordingServer;
-using server_test::Split;
-using server_test::WaitUntil;
-
-constexpr const char* kTooMany = "Too Many Connections, Please Try Later.";
 
 // A server whose workers are made by a function of the test's choosing.
 class PlainServer : public ListenServer {
@@ -61,15 +54,9 @@ class PlainServer : public ListenServer {
   std::function<ConnectionWorker*()> make_;
 };
 
-class ListenServerTest : public ::testing::Test {
+class ListenServerTest : public ServerTest {
  protected:
-  void SetUp() override {
-    files.Write("hello.txt", "Hello, reader.\n");
-    server.start(files.path());
-  }
-
-  ScratchDirectory files;
-  RecordingServer server;
+  void SetUp() override { Start(); }
 };
 
 TEST_F(ListenServerTest, TheTwentyFirstClientIsRefusedWhileTwentyHoldTheirWorkers) {
@@ -254,7 +241,7 @@ TEST(ListenServerFrameworkTest, WorkerPrimitivesMoveBytesBothWays) {
   RawClient client(server.listeningPort());
   client.send("abcde");
   EXPECT_EQ(client.receiveSome(11), "ab\r\ncd\r\ne\r\n");
-  const std::string payload = server_test::Pattern(3000);
+  const std::string payload = Pattern(3000);
   client.send(payload);
   client.shutdownSending();
   EXPECT_TRUE(client.receiveAll() == payload);
@@ -287,3 +274,4 @@ TEST(ListenServerFrameworkTest, TheLiveListCountsEntriesByThreadId) {
 }
 
 }  // namespace
+}  // namespace server_test

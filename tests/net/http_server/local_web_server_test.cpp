@@ -11,27 +11,17 @@
 #include "platform/file_system.h"
 #include "tests/net/http_server/server_test_support.h"
 
+namespace server_test {
 namespace {
 
-using server_test::Answer;
-using server_test::Ask;
-using server_test::Pattern;
-using server_test::RawClient;
-using server_test::RecordingServer;
-using server_test::Split;
-
-constexpr const char* kNotFound = "HTTP/1.0 404 Requested file not found\r\n";
-constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
-
-class LocalWebServerTest : public ::testing::Test {
+class LocalWebServerTest : public ServerTest {
  protected:
   void SetUp() override {
-    files.Write("hello.txt", "Hello, reader.\n");
     files.Write("default.htm", "<html>home</html>");
     files.Write("all.xml", "<rss version=\"2.0\"><channel/></rss>");
     std::filesystem::create_directory(files.file("sub"));
     files.Write("sub/page.html", "<p>page</p>");
-    server.start(files.path());
+    Start();
   }
 
   std::string Get(const std::string& requestLine) {
@@ -94,9 +84,6 @@ class LocalWebServerTest : public ::testing::Test {
         text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }, '#');
     return text;
   }
-
-  ScratchDirectory files;
-  RecordingServer server;
 };
 
 TEST_F(LocalWebServerTest, GetServesTheFileWithItsHeaderLines) {
@@ -231,7 +218,7 @@ TEST_F(LocalWebServerTest, ClientThatClosesWithoutARequestGetsNothing) {
     RawClient client(server.listeningPort());
     ASSERT_TRUE(client.connected());
   }
-  ASSERT_TRUE(server_test::WaitUntil([&] { return server.liveCount() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return server.liveCount() == 0; }));
   EXPECT_EQ(Get("GET /hello.txt\r\n").rfind("HTTP/1.0 200 OK", 0), 0u);
   EXPECT_TRUE(server.waitTexts(1));
   EXPECT_EQ(server.texts().size(), 1u);
@@ -400,3 +387,4 @@ TEST(LocalWebServerRootTest, StartsWithTheCurrentDirectory) {
 }
 
 }  // namespace
+}  // namespace server_test

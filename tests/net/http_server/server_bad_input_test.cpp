@@ -9,34 +9,21 @@
 #include "net/http_server/local_web_server.h"
 #include "tests/net/http_server/server_test_support.h"
 
+namespace server_test {
 namespace {
 
-using server_test::Ask;
-using server_test::Pattern;
-using server_test::RawClient;
-using server_test::RecordingServer;
-using server_test::Split;
-using server_test::WaitUntil;
-
-constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
-constexpr const char* kTooMany = "Too Many Connections, Please Try Later.";
-
-class BadInputTest : public ::testing::Test {
+class BadInputTest : public ServerTest {
  protected:
   void SetUp() override {
-    files.Write("hello.txt", "Hello, reader.\n");
     files.Write("big.bin", Pattern(5 * 1024 * 1024));
     // Short time-outs: a stalled client holds a worker this long.
-    server.start(files.path(), 300);
+    Start(300);
   }
 
   void ExpectStillServing() {
     EXPECT_EQ(Split(Ask(server.listeningPort(), "GET /hello.txt HTTP/1.0\r\n")).body,
               "Hello, reader.\n");
   }
-
-  ScratchDirectory files;
-  RecordingServer server;
 };
 
 TEST_F(BadInputTest, RequestLineOfTenThousandBytes) {
@@ -126,3 +113,4 @@ TEST(BadInputCrowdTest, TwoHundredClientsAtOnce) {
 }
 
 }  // namespace
+}  // namespace server_test

@@ -17,16 +17,8 @@
 #include "net/http_server/local_web_server.h"
 #include "tests/net/http_server/server_test_support.h"
 
+namespace server_test {
 namespace {
-
-using server_test::Ask;
-using server_test::Pattern;
-using server_test::RawClient;
-using server_test::RecordingServer;
-using server_test::Split;
-using server_test::WaitUntil;
-
-constexpr const char* kNotFound = "HTTP/1.0 404 Requested file not found\r\n";
 
 // An IPv4 address of one of this machine's own interfaces other than loopback; "" when none.
 std::string NonLoopbackAddress() {
@@ -59,15 +51,9 @@ std::size_t CountEntries(const char* directory) {
   return count;
 }
 
-class ServerPosixTest : public ::testing::Test {
+class ServerPosixTest : public ServerTest {
  protected:
-  void SetUp() override {
-    files.Write("hello.txt", "Hello, reader.\n");
-    server.start(files.path(), 1000, 64);
-  }
-
-  ScratchDirectory files;
-  RecordingServer server;
+  void SetUp() override { Start(1000, 64); }
 };
 
 // The temporary directory is shared; other machines have no business reading it.
@@ -229,3 +215,4 @@ TEST_P(RealClientTest, FetchesTheFeedAndABinaryFileByteForByte) {
 INSTANTIATE_TEST_SUITE_P(Programs, RealClientTest, ::testing::Values("curl", "wget", "python3"));
 
 }  // namespace
+}  // namespace server_test

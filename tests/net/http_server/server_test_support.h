@@ -202,6 +202,24 @@ class RecordingServer : public LocalWebServer {
   std::vector<std::string> texts_;
 };
 
+/// The server's refusals, byte for byte as it sends them.
+constexpr const char* kNotFound = "HTTP/1.0 404 Requested file not found\r\n";
+constexpr const char* kNotRecognized = "Command Not Reconized\r\n";
+constexpr const char* kTooMany = "Too Many Connections, Please Try Later.";
+
+/// A fixture with a directory of served files and a server on it.
+class ServerTest : public ::testing::Test {
+ protected:
+  /// Writes hello.txt and starts `server` on `files`, as RecordingServer::start.
+  void Start(int timeoutMs = 2000, int backlog = 5) {
+    files.Write("hello.txt", "Hello, reader.\n");
+    server.start(files.path(), timeoutMs, backlog);
+  }
+
+  ScratchDirectory files;
+  RecordingServer server;
+};
+
 /// The head of an answer (through the blank line) and its body.
 struct Answer {
   std::string head;

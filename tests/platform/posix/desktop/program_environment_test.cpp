@@ -40,6 +40,11 @@ std::optional<std::string> Temp() {
   return temp != nullptr ? std::optional<std::string>(temp) : std::nullopt;
 }
 
+// Runs EnsureTempDirectory; then where TEMP points, "unset", or "refused" when it failed.
+std::string EnsuredTemp() {
+  return platform::EnsureTempDirectory() ? Temp().value_or("unset") : "refused";
+}
+
 // Every variable the functions read points into a scratch directory, or is unset; all are put
 // back afterwards, and so is the current directory.
 class ProgramEnvironmentTest : public testing::Test {
@@ -69,28 +74,24 @@ class ProgramEnvironmentTest : public testing::Test {
 TEST_F(ProgramEnvironmentTest, ATempThatIsSetIsLeftAlone) {
   ScopedVariable::Set("TEMP", Path("mine"));
   ScopedVariable::Set("XDG_RUNTIME_DIR", Path("run"));
-  EXPECT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("mine"));
+  EXPECT_EQ(EnsuredTemp(), Path("mine"));
   EXPECT_FALSE(fs::exists(Path("mine")));
   EXPECT_FALSE(fs::exists(Path("run/zarnik-viewer")));
 }
 
 TEST_F(ProgramEnvironmentTest, WithoutTempAPrivateFolderInTheRuntimeDirectory) {
   ScopedVariable::Set("XDG_RUNTIME_DIR", Path("run"));
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("run/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("run/zarnik-viewer"));
   EXPECT_EQ(Entry(Path("run/zarnik-viewer")), "directory 0700");
 
   // An empty TEMP counts as none.
   ScopedVariable::Set("TEMP", std::string());
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("run/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("run/zarnik-viewer"));
 }
 
 TEST_F(ProgramEnvironmentTest, WithoutARuntimeDirectoryTheCacheDirectory) {
   // Missing folders are made private too.
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("cache/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("cache/zarnik-viewer"));
   EXPECT_EQ(Entry(Path("cache")), "directory 0700");
   EXPECT_EQ(Entry(Path("cache/zarnik-viewer")), "directory 0700");
 
@@ -99,14 +100,12 @@ TEST_F(ProgramEnvironmentTest, WithoutARuntimeDirectoryTheCacheDirectory) {
   ScopedVariable::Set("XDG_RUNTIME_DIR", "run");
   ScopedVariable::Set("XDG_CACHE_HOME", "cache");
   fs::create_directory(Path("home"));
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("home/.cache/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("home/.cache/zarnik-viewer"));
 
   // A home that does not exist yet is made as well, so updates still have somewhere to go.
   ScopedVariable::Set("TEMP", std::nullopt);
   ScopedVariable::Set("XDG_CACHE_HOME", Path("new/deep/cache"));
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("new/deep/cache/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("new/deep/cache/zarnik-viewer"));
   EXPECT_EQ(Entry(Path("new/deep/cache/zarnik-viewer")), "directory 0700");
 }
 
@@ -114,8 +113,7 @@ TEST_F(ProgramEnvironmentTest, AnExistingFolderOpenToOthersIsMadePrivate) {
   MakeDirectory("run/zarnik-viewer", fs::perms::all);
   std::ofstream(Path("run/zarnik-viewer/all.xml")) << "kept";
   ScopedVariable::Set("XDG_RUNTIME_DIR", Path("run"));
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("run/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("run/zarnik-viewer"));
   EXPECT_EQ(Entry(Path("run/zarnik-viewer")), "directory 0700");
   EXPECT_EQ(FileText(Path("run/zarnik-viewer/all.xml")), "kept");
 }
@@ -137,8 +135,7 @@ TEST_F(ProgramEnvironmentTest, ALinkOrAFileInTheWayIsRefused) {
 
   // With the cache directory free, that is where it goes instead of through the link.
   fs::remove(Path("cache/zarnik-viewer"));
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("cache/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("cache/zarnik-viewer"));
 }
 
 TEST_F(ProgramEnvironmentTest, AFolderOfAnotherUserIsRefused) {
@@ -148,8 +145,7 @@ TEST_F(ProgramEnvironmentTest, AFolderOfAnotherUserIsRefused) {
   MakeDirectory("run/zarnik-viewer", fs::perms::all);
   ASSERT_EQ(chown(Path("run/zarnik-viewer").c_str(), 65534, 65534), 0);
   ScopedVariable::Set("XDG_RUNTIME_DIR", Path("run"));
-  ASSERT_TRUE(platform::EnsureTempDirectory());
-  EXPECT_EQ(Temp(), Path("cache/zarnik-viewer"));
+  EXPECT_EQ(EnsuredTemp(), Path("cache/zarnik-viewer"));
   EXPECT_EQ(Entry(Path("run/zarnik-viewer")), "directory 0777");
 }
 

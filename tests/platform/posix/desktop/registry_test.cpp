@@ -1,13 +1,10 @@
 // The Run key's autostart value, kept as a desktop entry under a private XDG_CONFIG_HOME.
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -15,6 +12,7 @@
 #include "platform/program_names.h"
 #include "platform/win32.h"
 #include "tests/support/scoped_environment.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -27,15 +25,7 @@ constexpr char kValue[] = "Zarnik Viewer";
 class RunKeyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zv-registry-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    configHome_.emplace("XDG_CONFIG_HOME", (root_ / "config").string());
     platform::SetProgramNames({kValue, "zarnik-viewer.desktop"});  // as the program does
-  }
-  void TearDown() override {
-    configHome_.reset();
-    fs::remove_all(root_);
   }
 
   fs::path EntryPath() const { return root_ / "config" / "autostart" / "zarnik-viewer.desktop"; }
@@ -82,15 +72,11 @@ class RunKeyTest : public ::testing::Test {
     return result;
   }
 
-  std::string EntryText() const {
-    std::ifstream file(EntryPath(), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
+  std::string EntryText() const { return FileText(EntryPath().string()); }
 
-  fs::path root_;
-  std::optional<ScopedVariable> configHome_;
+  ScratchDirectory scratch_;
+  const fs::path root_ = scratch_.path();
+  ScopedVariable configHome_{"XDG_CONFIG_HOME", (root_ / "config").string()};
 };
 
 // The program's own value is its path in quotes with the terminating zero counted.

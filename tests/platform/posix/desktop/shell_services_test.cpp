@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32.h"
+#include "tests/support/scoped_environment.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -28,24 +30,7 @@ using std::chrono::steady_clock;
 
 class ShellExecuteTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/zv-shell-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    if (const char* path = std::getenv("PATH")) {
-      oldPath_ = path;
-    }
-    setenv("PATH", folder_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (oldPath_) {
-      setenv("PATH", oldPath_->c_str(), 1);
-    } else {
-      unsetenv("PATH");
-    }
-    unsetenv("ZV_WATCHED_FD");
-    fs::remove_all(folder_);
-  }
+  void TearDown() override { unsetenv("ZV_WATCHED_FD"); }
 
   // A fake xdg-open that records how many arguments it got, its process id, where its standard
   // input leads, whether the descriptor named in ZV_WATCHED_FD reached it, and its first argument.
@@ -81,8 +66,9 @@ class ShellExecuteTest : public ::testing::Test {
         ShellExecuteA(nullptr, verb, address, parameters, nullptr, SW_SHOWNORMAL));
   }
 
-  fs::path folder_;
-  std::optional<std::string> oldPath_;
+  ScratchDirectory scratch_;
+  const fs::path folder_ = scratch_.path();
+  ScopedVariable path_{"PATH", folder_.string()};  // only the fake opener is found
 };
 
 // True once process `pid` is gone from the process table, neither running nor a zombie (at most
