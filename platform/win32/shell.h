@@ -39,8 +39,6 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;
-constexpr REGSAM KEY_READ = 0x20019;
-constexpr REGSAM KEY_WRITE = 0x20006;
 constexpr DWORD REG_SZ = 1;
 
 /// Opens `subKey` of `key` with the rights `desired`; the key must later go to RegCloseKey.

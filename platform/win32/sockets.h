@@ -44,14 +44,12 @@ int closesocket(SOCKET socket);
 /// FIONBIO switches blocking off (non-zero) or on; FIONREAD tells how many bytes wait.
 int ioctlsocket(SOCKET socket, long command, u_long* argument);
 
-constexpr int SD_RECEIVE = SHUT_RD;
 constexpr int SD_SEND = SHUT_WR;
 constexpr int SD_BOTH = SHUT_RDWR;
 // Sends never raise SIGPIPE: a peer that went away is an error to report, not a reason to die.
 constexpr int kSendNoSignal = MSG_NOSIGNAL;
 
 constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
 constexpr int WSAEACCES = 10013;
 constexpr int WSAEFAULT = 10014;
 constexpr int WSAEINVAL = 10022;

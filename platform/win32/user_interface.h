@@ -142,7 +142,6 @@ using LPMSG = MSG*;
 
 using TIMERPROC = void(CALLBACK*)(HWND, UINT, UINT_PTR, DWORD);
 
-constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_CREATE = 0x0001;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_CLOSE = 0x0010;
@@ -159,7 +158,6 @@ constexpr UINT WM_RBUTTONUP = 0x0205;
 constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_APP = 0x8000;
-constexpr UINT PM_NOREMOVE = 0x0000;
 constexpr UINT PM_REMOVE = 0x0001;
 
 /// Waits without using the processor until a message for the thread arrives. Returns 0 for
@@ -188,18 +186,10 @@ BOOL KillTimer(HWND window, UINT_PTR id);
 
 constexpr UINT MF_BYCOMMAND = 0x0000;
 constexpr UINT MF_STRING = 0x0000;
-constexpr UINT MF_ENABLED = 0x0000;
 constexpr UINT MF_GRAYED = 0x0001;
 constexpr UINT MF_DISABLED = 0x0002;
 constexpr UINT MF_BYPOSITION = 0x0400;
 constexpr UINT MF_SEPARATOR = 0x0800;
-constexpr UINT TPM_LEFTBUTTON = 0x0000;
-constexpr UINT TPM_RIGHTBUTTON = 0x0002;
-constexpr UINT TPM_LEFTALIGN = 0x0000;
-constexpr UINT TPM_CENTERALIGN = 0x0004;
-constexpr UINT TPM_RIGHTALIGN = 0x0008;
-constexpr UINT TPM_TOPALIGN = 0x0000;
-constexpr UINT TPM_VCENTERALIGN = 0x0010;
 constexpr UINT TPM_BOTTOMALIGN = 0x0020;
 
 HMENU CreatePopupMenu();
@@ -260,9 +250,7 @@ UINT IsDlgButtonChecked(HWND dialog, int controlId);
 // ---- The clipboard and global memory ----
 
 constexpr UINT CF_TEXT = 1;
-constexpr UINT GMEM_FIXED = 0x0000;
 constexpr UINT GMEM_MOVEABLE = 0x0002;
-constexpr UINT GMEM_ZEROINIT = 0x0040;
 constexpr UINT GMEM_DDESHARE = 0x2000;
 
 /// Opens the clipboard for the calling thread; FALSE while another thread has it open.
