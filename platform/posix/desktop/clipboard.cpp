@@ -16,11 +16,6 @@ namespace {
 // Memory blocks by handle: a handle freed or never given out is refused, never dereferenced.
 class GlobalMemoryTable {
  public:
-  static GlobalMemoryTable& Instance() {
-    static GlobalMemoryTable table;
-    return table;
-  }
-
   HGLOBAL Allocate(std::size_t bytes) {
     std::lock_guard<std::mutex> hold(lock_);
     HGLOBAL handle = reinterpret_cast<HGLOBAL>(nextHandle_);
@@ -107,11 +102,6 @@ std::string Base64(const std::string& bytes) {
 // The clipboard: open for one thread at a time, holding at most one CF_TEXT block.
 class Clipboard {
  public:
-  static Clipboard& Instance() {
-    static Clipboard clipboard;
-    return clipboard;
-  }
-
   bool Open() {
     std::lock_guard<std::mutex> hold(lock_);
     if (open_ && opener_ != std::this_thread::get_id()) {
@@ -125,7 +115,6 @@ class Clipboard {
   bool Close() {
     std::lock_guard<std::mutex> hold(lock_);
     if (!OpenHere()) {
-      SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
       return false;
     }
     open_ = false;
@@ -135,7 +124,6 @@ class Clipboard {
   bool Empty() {
     std::lock_guard<std::mutex> hold(lock_);
     if (!OpenHere()) {
-      SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
       return false;
     }
     Release();
@@ -147,10 +135,9 @@ class Clipboard {
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (!OpenHere()) {
-        SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
         return false;
       }
-      if (!GlobalMemoryTable::Instance().Exists(memory)) {
+      if (!TheOne<GlobalMemoryTable>().Exists(memory)) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
         return false;
       }
@@ -158,7 +145,7 @@ class Clipboard {
         Release();
       }
       text_ = memory;
-      text = GlobalMemoryTable::Instance().Text(memory);
+      text = TheOne<GlobalMemoryTable>().Text(memory);
     }
     Announce(text);
     return true;
@@ -166,19 +153,22 @@ class Clipboard {
 
   HGLOBAL Text() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!OpenHere()) {
-      SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
-      return nullptr;
-    }
-    return text_;
+    return OpenHere() ? text_ : nullptr;
   }
 
  private:
-  bool OpenHere() const { return open_ && opener_ == std::this_thread::get_id(); }
+  // Whether the calling thread has the clipboard open; when not, the last error says so.
+  bool OpenHere() const {
+    if (open_ && opener_ == std::this_thread::get_id()) {
+      return true;
+    }
+    SetLastErrorCode(ERROR_CLIPBOARD_NOT_OPEN);
+    return false;
+  }
 
   void Release() {
     if (text_ != nullptr) {
-      GlobalMemoryTable::Instance().Free(text_);
+      TheOne<GlobalMemoryTable>().Free(text_);
       text_ = nullptr;
     }
   }
@@ -206,14 +196,15 @@ class Clipboard {
 
 using platform::Clipboard;
 using platform::GlobalMemoryTable;
+using platform::TheOne;
 
 BOOL OpenClipboard(HWND owner) {
   (void)owner;
-  return Clipboard::Instance().Open() ? TRUE : FALSE;
+  return TheOne<Clipboard>().Open() ? TRUE : FALSE;
 }
 
 BOOL EmptyClipboard() {
-  return Clipboard::Instance().Empty() ? TRUE : FALSE;
+  return TheOne<Clipboard>().Empty() ? TRUE : FALSE;
 }
 
 HANDLE SetClipboardData(UINT format, HANDLE memory) {
@@ -221,30 +212,30 @@ HANDLE SetClipboardData(UINT format, HANDLE memory) {
     platform::SetLastErrorCode(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return Clipboard::Instance().SetText(memory) ? memory : nullptr;
+  return TheOne<Clipboard>().SetText(memory) ? memory : nullptr;
 }
 
 HANDLE GetClipboardData(UINT format) {
-  return format == CF_TEXT ? Clipboard::Instance().Text() : nullptr;
+  return format == CF_TEXT ? TheOne<Clipboard>().Text() : nullptr;
 }
 
 BOOL CloseClipboard() {
-  return Clipboard::Instance().Close() ? TRUE : FALSE;
+  return TheOne<Clipboard>().Close() ? TRUE : FALSE;
 }
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   (void)flags;
-  return GlobalMemoryTable::Instance().Allocate(bytes);
+  return TheOne<GlobalMemoryTable>().Allocate(bytes);
 }
 
 LPVOID GlobalLock(HGLOBAL memory) {
-  return GlobalMemoryTable::Instance().Lock(memory);
+  return TheOne<GlobalMemoryTable>().Lock(memory);
 }
 
 BOOL GlobalUnlock(HGLOBAL memory) {
-  return GlobalMemoryTable::Instance().Unlock(memory) ? TRUE : FALSE;
+  return TheOne<GlobalMemoryTable>().Unlock(memory) ? TRUE : FALSE;
 }
 
 HGLOBAL GlobalFree(HGLOBAL memory) {
-  return GlobalMemoryTable::Instance().Free(memory) ? nullptr : memory;
+  return TheOne<GlobalMemoryTable>().Free(memory) ? nullptr : memory;
 }

@@ -44,7 +44,7 @@ DialogView ViewOf(const WindowRecord& record) {
 // Returns false when there is no such dialog or control, or `change` refuses the control.
 template <typename Change>
 bool ChangeControl(HWND dialog, int controlId, Change change) {
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(dialog);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
   if (!record || record->dialogProcedure == nullptr) {
     return false;
   }
@@ -61,7 +61,7 @@ bool ChangeControl(HWND dialog, int controlId, Change change) {
 
 // The kind of a dialog's control, checked before input is queued; false when there is none.
 bool ControlKindOf(HWND dialog, int controlId, ControlKind* kind) {
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(dialog);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
   if (!record || record->dialogProcedure == nullptr) {
     return false;
   }
@@ -75,7 +75,7 @@ bool ControlKindOf(HWND dialog, int controlId, ControlKind* kind) {
 }
 
 bool RunOnDialogThread(HWND dialog, MessageQueue::Task task, const MSG* then = nullptr) {
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(dialog);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
   return record && record->queue->RunOnThread(std::move(task), then);
 }
 
@@ -149,6 +149,7 @@ bool PressDialogButton(HWND dialog, int controlId) {
 }  // namespace platform
 
 using platform::DialogControl;
+using platform::TheOne;
 using platform::WindowRecord;
 using platform::WindowTable;
 
@@ -163,19 +164,16 @@ HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
     platform::SetLastErrorCode(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
-  if (owner != nullptr && !WindowTable::Instance().Find(owner)) {
+  std::shared_ptr<WindowRecord> record = platform::NewWindowRecord(owner, layout->caption);
+  if (!record) {
     return nullptr;
   }
-  auto record = std::make_shared<WindowRecord>();
   record->dialogProcedure = procedure;
-  record->owner = owner;
-  record->queue = platform::MessageQueue::OfThisThread();
-  record->title = layout->caption;
   for (int i = 0; i < layout->controlCount; ++i) {
     const resources::ControlTemplate& control = layout->controls[i];
     record->controls.push_back(DialogControl{control.id, control.kind, control.text, false});
   }
-  HWND dialog = WindowTable::Instance().Add(std::move(record));
+  HWND dialog = TheOne<WindowTable>().Add(std::move(record));
   // No control takes the focus here: there is no keyboard to give it to.
   procedure(dialog, WM_INITDIALOG, 0, param);
   return dialog;
@@ -193,7 +191,7 @@ UINT GetDlgItemTextA(HWND dialog, int controlId, LPSTR buffer, int size) {
     return 0;
   }
   buffer[0] = '\0';
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(dialog);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
   if (!record) {
     return 0;
   }
@@ -219,7 +217,7 @@ BOOL CheckDlgButton(HWND dialog, int controlId, UINT check) {
 }
 
 UINT IsDlgButtonChecked(HWND dialog, int controlId) {
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(dialog);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
   if (!record) {
     return BST_UNCHECKED;
   }

@@ -16,11 +16,6 @@ constexpr UINT kSupportedFlags = MF_GRAYED | MF_DISABLED | MF_BYPOSITION | MF_SE
 
 class MenuTable {
  public:
-  static MenuTable& Instance() {
-    static MenuTable table;
-    return table;
-  }
-
   HMENU Create() {
     std::lock_guard<std::mutex> hold(lock_);
     HMENU menu = reinterpret_cast<HMENU>(nextHandle_);
@@ -80,11 +75,6 @@ class MenuTable {
 // The menu on show, as on Windows at most one at a time: a new one replaces it.
 class OpenMenu {
  public:
-  static OpenMenu& Instance() {
-    static OpenMenu menu;
-    return menu;
-  }
-
   unsigned Open(HWND owner, const std::vector<MenuItemView>& items) {
     std::lock_guard<std::mutex> hold(lock_);
     owner_ = owner;
@@ -125,7 +115,7 @@ class OpenMenu {
 bool ChooseMenuItem(unsigned serial, UINT position) {
   HWND owner;
   UINT id;
-  if (!OpenMenu::Instance().Choose(serial, position, &owner, &id)) {
+  if (!TheOne<OpenMenu>().Choose(serial, position, &owner, &id)) {
     return false;
   }
   // A menu command carries the identifier in the low word and 0 in the high word and lParam.
@@ -133,15 +123,16 @@ bool ChooseMenuItem(unsigned serial, UINT position) {
 }
 
 bool CloseMenu(unsigned serial) {
-  return OpenMenu::Instance().Close(serial);
+  return TheOne<OpenMenu>().Close(serial);
 }
 
 }  // namespace platform
 
 using platform::MenuTable;
+using platform::TheOne;
 
 HMENU CreatePopupMenu() {
-  return MenuTable::Instance().Create();
+  return TheOne<MenuTable>().Create();
 }
 
 BOOL InsertMenuA(HMENU menu, UINT position, UINT flags, UINT_PTR id, LPCSTR text) {
@@ -158,11 +149,11 @@ BOOL InsertMenuA(HMENU menu, UINT position, UINT flags, UINT_PTR id, LPCSTR text
   if (!item.separator && text != nullptr) {
     item.text = text;
   }
-  return MenuTable::Instance().Insert(menu, position, flags, std::move(item)) ? TRUE : FALSE;
+  return TheOne<MenuTable>().Insert(menu, position, flags, std::move(item)) ? TRUE : FALSE;
 }
 
 BOOL DestroyMenu(HMENU menu) {
-  if (!MenuTable::Instance().Destroy(menu)) {
+  if (!TheOne<MenuTable>().Destroy(menu)) {
     platform::SetLastErrorCode(ERROR_INVALID_MENU_HANDLE);
     return FALSE;
   }
@@ -174,7 +165,7 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND own
   (void)reserved;
   (void)rect;
   platform::MenuView view;
-  if (!MenuTable::Instance().Copy(menu, &view.items)) {
+  if (!TheOne<MenuTable>().Copy(menu, &view.items)) {
     platform::SetLastErrorCode(ERROR_INVALID_MENU_HANDLE);
     return FALSE;
   }
@@ -190,7 +181,7 @@ BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND own
   view.y = y;
   view.flags = flags;
   // Opened before the front end hears of it, so that it may choose at once.
-  view.serial = platform::OpenMenu::Instance().Open(owner, view.items);
+  view.serial = TheOne<platform::OpenMenu>().Open(owner, view.items);
   frontEnd->ShowMenu(view);
   return TRUE;
 }

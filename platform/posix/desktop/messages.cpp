@@ -262,6 +262,7 @@ void StampMessage(MSG* message) {
 }  // namespace platform
 
 using platform::MessageQueue;
+using platform::TheOne;
 using platform::WindowTable;
 
 namespace {
@@ -272,12 +273,12 @@ std::shared_ptr<MessageQueue> QueueOf(HWND window) {
   if (window == nullptr) {
     return MessageQueue::OfThisThread();
   }
-  std::shared_ptr<platform::WindowRecord> record = WindowTable::Instance().Find(window);
+  std::shared_ptr<platform::WindowRecord> record = TheOne<WindowTable>().Find(window);
   return record ? record->queue : nullptr;
 }
 
 BOOL TakeMessage(LPMSG message, HWND window, UINT first, UINT last, bool wait, bool remove) {
-  if (message == nullptr || (window != nullptr && !WindowTable::Instance().Find(window))) {
+  if (message == nullptr || (window != nullptr && !TheOne<WindowTable>().Find(window))) {
     return -1;
   }
   if (!MessageQueue::OfThisThread()->Take(message, window, first, last, wait, remove)) {

@@ -14,11 +14,6 @@ constexpr std::size_t kTipCapacity = sizeof(NOTIFYICONDATAA::szTip) - 1;
 
 class NotifyIconArea {
  public:
-  static NotifyIconArea& Instance() {
-    static NotifyIconArea area;
-    return area;
-  }
-
   bool Apply(DWORD message, const NOTIFYICONDATAA& data) {
     // One change at a time, reported in the order made: the animation changes the icon from
     // several threads at once.
@@ -102,7 +97,7 @@ class NotifyIconArea {
 
 bool PostNotifyIconMouseEvent(HWND owner, UINT iconId, UINT mouseMessage, POINT cursor) {
   UINT callbackMessage;
-  if (!NotifyIconArea::Instance().CallbackOf(owner, iconId, &callbackMessage)) {
+  if (!TheOne<NotifyIconArea>().CallbackOf(owner, iconId, &callbackMessage)) {
     return false;
   }
   MoveCursor(cursor);
@@ -115,5 +110,5 @@ BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data) {
   if (data == nullptr) {
     return FALSE;
   }
-  return platform::NotifyIconArea::Instance().Apply(message, *data) ? TRUE : FALSE;
+  return platform::TheOne<platform::NotifyIconArea>().Apply(message, *data) ? TRUE : FALSE;
 }

@@ -15,6 +15,13 @@
 
 namespace platform {
 
+/// The one object of type T in the process, made on first use (safely from any thread).
+template <typename T>
+T& TheOne() {
+  static T one;
+  return one;
+}
+
 struct DialogControl {
   int id;
   resources::ControlKind kind;
@@ -39,8 +46,6 @@ struct WindowRecord {
 
 class WindowTable {
  public:
-  static WindowTable& Instance();
-
   /// Gives the record a new handle (never one used before) and registers it.
   HWND Add(std::shared_ptr<WindowRecord> record);
   void Remove(HWND window);
@@ -53,6 +58,10 @@ class WindowTable {
   std::map<HWND, std::shared_ptr<WindowRecord>> windows_;
   std::uintptr_t nextHandle_ = 0x10000;
 };
+
+/// A record for a new window of the calling thread, owned by `owner`; null (with the last error
+/// ERROR_INVALID_WINDOW_HANDLE) when `owner` is given but is not a window.
+std::shared_ptr<WindowRecord> NewWindowRecord(HWND owner, std::string title);
 
 /// Calls the window's procedure (or dialog procedure) on the calling thread; 0 for no window.
 LRESULT CallWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

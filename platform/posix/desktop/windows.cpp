@@ -10,11 +10,6 @@ namespace {
 
 class ClassTable {
  public:
-  static ClassTable& Instance() {
-    static ClassTable table;
-    return table;
-  }
-
   ATOM Register(const std::string& name, WNDPROC procedure) {
     std::lock_guard<std::mutex> hold(lock_);
     if (!classes_.emplace(name, procedure).second) {
@@ -39,10 +34,6 @@ class ClassTable {
 // Where the front end last saw the mouse: what GetCursorPos answers.
 class CursorPosition {
  public:
-  static CursorPosition& Instance() {
-    static CursorPosition cursor;
-    return cursor;
-  }
   void Set(POINT position) {
     std::lock_guard<std::mutex> hold(lock_);
     position_ = position;
@@ -69,11 +60,6 @@ HANDLE NumberedHandle(WORD number) {
 
 }  // namespace
 
-WindowTable& WindowTable::Instance() {
-  static WindowTable table;
-  return table;
-}
-
 HWND WindowTable::Add(std::shared_ptr<WindowRecord> record) {
   std::lock_guard<std::mutex> hold(lock_);
   HWND handle = reinterpret_cast<HWND>(nextHandle_);
@@ -99,6 +85,17 @@ std::shared_ptr<WindowRecord> WindowTable::Find(HWND window) const {
   return found->second;
 }
 
+std::shared_ptr<WindowRecord> NewWindowRecord(HWND owner, std::string title) {
+  if (owner != nullptr && !TheOne<WindowTable>().Find(owner)) {
+    return nullptr;
+  }
+  auto record = std::make_shared<WindowRecord>();
+  record->owner = owner;
+  record->queue = MessageQueue::OfThisThread();
+  record->title = std::move(title);
+  return record;
+}
+
 std::vector<HWND> WindowTable::OwnedBy(HWND owner) const {
   std::lock_guard<std::mutex> hold(lock_);
   std::vector<HWND> owned;
@@ -111,7 +108,7 @@ std::vector<HWND> WindowTable::OwnedBy(HWND owner) const {
 }
 
 LRESULT CallWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(window);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(window);
   if (!record) {
     return 0;
   }
@@ -122,7 +119,7 @@ LRESULT CallWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 void MoveCursor(POINT position) {
-  CursorPosition::Instance().Set(position);
+  TheOne<CursorPosition>().Set(position);
 }
 
 int IconResourceNumber(HICON icon) {
@@ -135,6 +132,7 @@ int IconResourceNumber(HICON icon) {
 
 }  // namespace platform
 
+using platform::TheOne;
 using platform::WindowRecord;
 using platform::WindowTable;
 
@@ -144,8 +142,8 @@ ATOM RegisterClassExA(const WNDCLASSEXA* windowClass) {
     platform::SetLastErrorCode(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  return platform::ClassTable::Instance().Register(windowClass->lpszClassName,
-                                                   windowClass->lpfnWndProc);
+  return TheOne<platform::ClassTable>().Register(windowClass->lpszClassName,
+                                                 windowClass->lpfnWndProc);
 }
 
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
@@ -153,21 +151,19 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
                      LPVOID param) {
   WNDPROC procedure = className == nullptr || IS_INTRESOURCE(className)
                           ? nullptr
-                          : platform::ClassTable::Instance().ProcedureOf(className);
+                          : TheOne<platform::ClassTable>().ProcedureOf(className);
   if (procedure == nullptr) {
     platform::SetLastErrorCode(ERROR_CANNOT_FIND_WND_CLASS);
     return nullptr;
   }
-  if (parent != nullptr && !WindowTable::Instance().Find(parent)) {
+  std::shared_ptr<WindowRecord> record =
+      platform::NewWindowRecord(parent, windowName != nullptr ? windowName : "");
+  if (!record) {
     return nullptr;
   }
-  auto record = std::make_shared<WindowRecord>();
   record->procedure = procedure;
-  record->owner = parent;
-  record->queue = platform::MessageQueue::OfThisThread();
-  record->title = windowName != nullptr ? windowName : "";
   record->visible = (style & WS_VISIBLE) != 0;
-  HWND window = WindowTable::Instance().Add(std::move(record));
+  HWND window = TheOne<WindowTable>().Add(std::move(record));
 
   CREATESTRUCTA create{
       param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
@@ -189,7 +185,7 @@ LRESULT CALLBACK DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 BOOL DestroyWindow(HWND window) {
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(window);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(window);
   if (!record) {
     return FALSE;
   }
@@ -204,18 +200,18 @@ BOOL DestroyWindow(HWND window) {
     }
     record->destroying = true;
   }
-  for (HWND owned : WindowTable::Instance().OwnedBy(window)) {
+  for (HWND owned : TheOne<WindowTable>().OwnedBy(window)) {
     DestroyWindow(owned);
   }
   platform::CallWindowProcedure(window, WM_DESTROY, 0, 0);
   platform::ReportDialog(*record, platform::DialogChange::kDestroyed);
   record->queue->ForgetWindow(window);
-  WindowTable::Instance().Remove(window);
+  TheOne<WindowTable>().Remove(window);
   return TRUE;
 }
 
 BOOL ShowWindow(HWND window, int command) {
-  std::shared_ptr<WindowRecord> record = WindowTable::Instance().Find(window);
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(window);
   if (!record) {
     return FALSE;
   }
@@ -234,18 +230,18 @@ BOOL ShowWindow(HWND window, int command) {
 }
 
 BOOL SetForegroundWindow(HWND window) {
-  return WindowTable::Instance().Find(window) ? TRUE : FALSE;
+  return TheOne<WindowTable>().Find(window) ? TRUE : FALSE;
 }
 
 BOOL IsWindow(HWND window) {
-  return window != nullptr && WindowTable::Instance().Find(window) ? TRUE : FALSE;
+  return window != nullptr && TheOne<WindowTable>().Find(window) ? TRUE : FALSE;
 }
 
 BOOL GetCursorPos(LPPOINT point) {
   if (point == nullptr) {
     return FALSE;
   }
-  *point = platform::CursorPosition::Instance().Get();
+  *point = TheOne<platform::CursorPosition>().Get();
   return TRUE;
 }
 
