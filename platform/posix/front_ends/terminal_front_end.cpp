@@ -419,15 +419,6 @@ void TerminalFrontEnd::MarkMenuOpen(unsigned serial, bool open) {
   }
 }
 
-std::string* TerminalFrontEnd::TypedText(OpenDialog& dialog, int controlId) {
-  for (auto& typed : dialog.typed) {
-    if (typed.first == controlId) {
-      return &typed.second;
-    }
-  }
-  return nullptr;
-}
-
 void TerminalFrontEnd::MoveFocus(OpenDialog& dialog, bool forward) {
   const std::size_t count = dialog.view.controls.size();
   for (std::size_t step = 1; step <= count; ++step) {
@@ -452,7 +443,7 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
     OpenDialog& open = dialogs_.back();
     dialog = open.view.dialog;
     focused = open.view.controls[open.focus];
-    needsText = IsEdit(focused.kind) && TypedText(open, focused.id) == nullptr;
+    needsText = IsEdit(focused.kind) && open.typed.count(focused.id) == 0;
   }
   // The edit's real text (a password edit shows only '*'); asked for at the first key for it,
   // when none of our own typing into it is still on its way.
@@ -472,8 +463,8 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
       return;  // closed meanwhile
     }
     OpenDialog& open = dialogs_.back();
-    if (needsText && TypedText(open, focused.id) == nullptr) {
-      open.typed.emplace_back(focused.id, current);
+    if (needsText) {
+      open.typed.emplace(focused.id, current);  // unless typing got there first
     }
     const bool activate =
         press.key == Key::kEnter || (press.key == Key::kCharacter && press.character == ' ');
@@ -491,17 +482,17 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
         target = cancel->id;
       }
     } else if (IsEdit(focused.kind)) {
-      std::string* typed = TypedText(open, focused.id);
+      std::string& typed = open.typed[focused.id];
       if (press.key == Key::kCharacter) {
-        typed->push_back(press.character);
+        typed.push_back(press.character);
         action = Action::kSetText;
-      } else if (press.key == Key::kBackspace && !typed->empty()) {
-        typed->pop_back();
+      } else if (press.key == Key::kBackspace && !typed.empty()) {
+        typed.pop_back();
         action = Action::kSetText;
       } else if (press.key == Key::kEnter) {
         MoveFocus(open, true);
       }
-      text = *typed;
+      text = typed;
     } else if (focused.kind == ControlKind::kCheckBox && activate) {
       action = Action::kToggle;
     } else if (IsPushButton(focused.kind) && activate) {
@@ -557,10 +548,9 @@ std::vector<std::string> TerminalFrontEnd::ScreenLinesLocked() const {
       std::string line = i == open.focus ? "  > " : "    ";
       std::string text = control.text;
       if (IsEdit(control.kind)) {
-        for (const auto& typed : open.typed) {
-          if (typed.first == control.id) {
-            text = typed.second;
-          }
+        auto typed = open.typed.find(control.id);
+        if (typed != open.typed.end()) {
+          text = typed->second;
         }
         // Never the password itself: one '*' per character.
         if (control.kind == ControlKind::kPasswordEdit) {

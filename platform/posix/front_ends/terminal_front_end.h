@@ -10,6 +10,7 @@
 // the focused edit (Backspace erases), Space toggles a check box or presses a button, Enter
 // presses a button, Esc presses "Cancel".
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,7 +73,7 @@ class TerminalFrontEnd : public FrontEnd {
     std::size_t focus = 0;  ///< index into view.controls
     /// Our copy of each edit's text as typed (a password edit shows only '*'), by control id;
     /// taken from the dialog at the first key for that control.
-    std::vector<std::pair<int, std::string>> typed;
+    std::map<int, std::string> typed;
   };
 
   void ReadKeys();
@@ -88,7 +89,6 @@ class TerminalFrontEnd : public FrontEnd {
   void MarkMenuOpen(unsigned serial, bool open);
   void HandleDialogKey(const KeyPress& press);
   void MoveFocus(OpenDialog& dialog, bool forward);
-  std::string* TypedText(OpenDialog& dialog, int controlId);
 
   /// Redraws everything; the caller holds lock_.
   void DrawLocked();
