@@ -11,15 +11,6 @@ namespace {
 
 using resources::ControlKind;
 
-bool IsEdit(ControlKind kind) {
-  return kind == ControlKind::kEdit || kind == ControlKind::kPasswordEdit;
-}
-
-bool IsButton(ControlKind kind) {
-  return kind == ControlKind::kCheckBox || kind == ControlKind::kPushButton ||
-         kind == ControlKind::kDefaultPushButton;
-}
-
 DialogControl* FindControl(WindowRecord& record, int controlId) {
   auto found = std::find_if(record.controls.begin(), record.controls.end(),
                             [&](const DialogControl& control) { return control.id == controlId; });
@@ -136,11 +127,14 @@ bool ToggleDialogCheckBox(HWND dialog, int controlId) {
 
 bool PressDialogButton(HWND dialog, int controlId) {
   ControlKind kind;
-  if (!ControlKindOf(dialog, controlId, &kind) || !IsButton(kind)) {
+  if (!ControlKindOf(dialog, controlId, &kind)) {
     return false;
   }
   if (kind == ControlKind::kCheckBox) {
     return ToggleDialogCheckBox(dialog, controlId);
+  }
+  if (!IsPushButton(kind)) {
+    return false;
   }
   const MSG click = ClickOf(dialog, controlId);
   return PostMessageA(click.hwnd, click.message, click.wParam, click.lParam) != FALSE;

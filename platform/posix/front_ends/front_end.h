@@ -58,6 +58,15 @@ struct DialogControlView {
   bool checked = false;
 };
 
+/// Edits take typed text.
+inline bool IsEdit(resources::ControlKind kind) {
+  return kind == resources::ControlKind::kEdit || kind == resources::ControlKind::kPasswordEdit;
+}
+inline bool IsPushButton(resources::ControlKind kind) {
+  return kind == resources::ControlKind::kPushButton ||
+         kind == resources::ControlKind::kDefaultPushButton;
+}
+
 struct DialogView {
   HWND dialog = nullptr;
   std::string caption;

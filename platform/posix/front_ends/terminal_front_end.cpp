@@ -86,14 +86,6 @@ void ReleaseTerminalModes() {
   modesClaimed.store(false);
 }
 
-bool IsEdit(ControlKind kind) {
-  return kind == ControlKind::kEdit || kind == ControlKind::kPasswordEdit;
-}
-
-bool IsPushButton(ControlKind kind) {
-  return kind == ControlKind::kPushButton || kind == ControlKind::kDefaultPushButton;
-}
-
 bool TakesFocus(ControlKind kind) {
   return kind != ControlKind::kStatic;
 }

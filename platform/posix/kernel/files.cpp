@@ -117,10 +117,6 @@ bool RealPathOfOpenFile(int descriptor, const char* openedPath, char* real) {
   return length < 0 && ::realpath(openedPath, real) != nullptr;
 }
 
-std::shared_ptr<FileObject> LookUpFile(HANDLE file) {
-  return LookUpHandle<FileObject>(file);
-}
-
 // The distance of a SetFilePointer call: 32 signed bits alone, or 64 with the high part.
 std::int64_t Distance(LONG low, const LONG* high) {
   if (high == nullptr) {
@@ -166,7 +162,7 @@ BOOL TransferOnce(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD done, LPVOI
   if (done != nullptr) {
     *done = 0;
   }
-  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  const std::shared_ptr<FileObject> object = LookUpHandle<FileObject>(file);
   if (!object) {
     return FALSE;
   }
@@ -222,7 +218,7 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID 
 
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD origin) {
   using namespace platform;
-  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  const std::shared_ptr<FileObject> object = LookUpHandle<FileObject>(file);
   if (!object) {
     return INVALID_SET_FILE_POINTER;
   }
@@ -251,7 +247,7 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD origi
 
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
   using namespace platform;
-  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  const std::shared_ptr<FileObject> object = LookUpHandle<FileObject>(file);
   if (!object) {
     return INVALID_FILE_SIZE;
   }
@@ -299,7 +295,7 @@ HANDLE OpenFileInside(const char* path, const std::string& realDirectory) {
 }
 
 bool GetLastWriteTime(HANDLE file, std::time_t& seconds) {
-  const std::shared_ptr<FileObject> object = LookUpFile(file);
+  const std::shared_ptr<FileObject> object = LookUpHandle<FileObject>(file);
   struct stat status;
   if (!object || ::fstat(object->descriptor(), &status) != 0) {
     return false;
