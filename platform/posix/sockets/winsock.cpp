@@ -18,86 +18,57 @@ namespace {
 
 std::atomic<int> startups{0};
 
-// errno values as the Windows Sockets error numbers of the same meaning.
+// errno values and the Windows Sockets error numbers of the same meaning.
+constexpr struct {
+  int errnoValue;
+  int winsockError;
+} kWinsockErrors[] = {{EINTR, WSAEINTR},
+                      {EBADF, WSAENOTSOCK},
+                      {EACCES, WSAEACCES},
+                      {EPERM, WSAEACCES},
+                      {EFAULT, WSAEFAULT},
+                      {EINVAL, WSAEINVAL},
+                      {EMFILE, WSAEMFILE},
+                      {ENFILE, WSAEMFILE},
+                      {EWOULDBLOCK, WSAEWOULDBLOCK},
+                      {EINPROGRESS, WSAEINPROGRESS},
+                      {EALREADY, WSAEALREADY},
+                      {ENOTSOCK, WSAENOTSOCK},
+                      {EDESTADDRREQ, WSAEDESTADDRREQ},
+                      {EMSGSIZE, WSAEMSGSIZE},
+                      {EPROTOTYPE, WSAEPROTOTYPE},
+                      {ENOPROTOOPT, WSAENOPROTOOPT},
+                      {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+                      {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+                      {EOPNOTSUPP, WSAEOPNOTSUPP},
+                      {EPFNOSUPPORT, WSAEPFNOSUPPORT},
+                      {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+                      {EADDRINUSE, WSAEADDRINUSE},
+                      {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+                      {ENETDOWN, WSAENETDOWN},
+                      {ENETUNREACH, WSAENETUNREACH},
+                      {ENETRESET, WSAENETRESET},
+                      {ECONNABORTED, WSAECONNABORTED},
+                      {ECONNRESET, WSAECONNRESET},
+                      {EPIPE, WSAECONNRESET},
+                      {ENOBUFS, WSAENOBUFS},
+                      {ENOMEM, WSAENOBUFS},
+                      {EISCONN, WSAEISCONN},
+                      {ENOTCONN, WSAENOTCONN},
+                      {ESHUTDOWN, WSAESHUTDOWN},
+                      {ETIMEDOUT, WSAETIMEDOUT},
+                      {ECONNREFUSED, WSAECONNREFUSED},
+                      {EHOSTDOWN, WSAEHOSTDOWN},
+                      {EHOSTUNREACH, WSAEHOSTUNREACH}};
+
+// The Windows Sockets error number for an errno value; a value without one is passed on as it is.
 int WinsockError(int error) {
-  switch (error) {
-    case 0:
-      return 0;
-    case EINTR:
-      return WSAEINTR;
-    case EBADF:
-      return WSAENOTSOCK;
-    case EACCES:
-    case EPERM:
-      return WSAEACCES;
-    case EFAULT:
-      return WSAEFAULT;
-    case EINVAL:
-      return WSAEINVAL;
-    case EMFILE:
-    case ENFILE:
-      return WSAEMFILE;
-    case EWOULDBLOCK:
-      return WSAEWOULDBLOCK;
-    case EINPROGRESS:
-      return WSAEINPROGRESS;
-    case EALREADY:
-      return WSAEALREADY;
-    case ENOTSOCK:
-      return WSAENOTSOCK;
-    case EDESTADDRREQ:
-      return WSAEDESTADDRREQ;
-    case EMSGSIZE:
-      return WSAEMSGSIZE;
-    case EPROTOTYPE:
-      return WSAEPROTOTYPE;
-    case ENOPROTOOPT:
-      return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT:
-      return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT:
-      return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP:
-      return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT:
-      return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT:
-      return WSAEAFNOSUPPORT;
-    case EADDRINUSE:
-      return WSAEADDRINUSE;
-    case EADDRNOTAVAIL:
-      return WSAEADDRNOTAVAIL;
-    case ENETDOWN:
-      return WSAENETDOWN;
-    case ENETUNREACH:
-      return WSAENETUNREACH;
-    case ENETRESET:
-      return WSAENETRESET;
-    case ECONNABORTED:
-      return WSAECONNABORTED;
-    case ECONNRESET:
-    case EPIPE:
-      return WSAECONNRESET;
-    case ENOBUFS:
-    case ENOMEM:
-      return WSAENOBUFS;
-    case EISCONN:
-      return WSAEISCONN;
-    case ENOTCONN:
-      return WSAENOTCONN;
-    case ESHUTDOWN:
-      return WSAESHUTDOWN;
-    case ETIMEDOUT:
-      return WSAETIMEDOUT;
-    case ECONNREFUSED:
-      return WSAECONNREFUSED;
-    case EHOSTDOWN:
-      return WSAEHOSTDOWN;
-    case EHOSTUNREACH:
-      return WSAEHOSTUNREACH;
-    default:
-      return error;
+  for (const auto& known : kWinsockErrors) {
+    if (known.errnoValue == error) {
+      return known.winsockError;
+    }
   }
+  return error;
 }
 
 }  // namespace
