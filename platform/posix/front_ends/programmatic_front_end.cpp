@@ -74,14 +74,19 @@ bool ProgrammaticFrontEnd::ClickIcon(HWND owner, UINT iconId, UINT mouseMessage,
   return PostNotifyIconMouseEvent(owner, iconId, mouseMessage, cursor);
 }
 
+bool ProgrammaticFrontEnd::LastMenu(MenuView& menu) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (menus_.empty()) {
+    return false;
+  }
+  menu = menus_.back();
+  return true;
+}
+
 bool ProgrammaticFrontEnd::ChooseMenuItemById(UINT id) {
   MenuView menu;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (menus_.empty()) {
-      return false;
-    }
-    menu = menus_.back();
+  if (!LastMenu(menu)) {
+    return false;
   }
   auto found = std::find_if(menu.items.begin(), menu.items.end(), [&](const MenuItemView& item) {
     return !item.separator && item.id == id;
@@ -91,27 +96,13 @@ bool ProgrammaticFrontEnd::ChooseMenuItemById(UINT id) {
 }
 
 bool ProgrammaticFrontEnd::ChooseMenuItemAt(UINT position) {
-  unsigned serial;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (menus_.empty()) {
-      return false;
-    }
-    serial = menus_.back().serial;
-  }
-  return ChooseMenuItem(serial, position);
+  MenuView menu;
+  return LastMenu(menu) && ChooseMenuItem(menu.serial, position);
 }
 
 bool ProgrammaticFrontEnd::CloseMenu() {
-  unsigned serial;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (menus_.empty()) {
-      return false;
-    }
-    serial = menus_.back().serial;
-  }
-  return platform::CloseMenu(serial);
+  MenuView menu;
+  return LastMenu(menu) && platform::CloseMenu(menu.serial);
 }
 
 bool ProgrammaticFrontEnd::TypeText(HWND dialog, int controlId, const std::string& text) {

@@ -53,6 +53,9 @@ class ProgrammaticFrontEnd : public FrontEnd {
   bool PressButton(HWND dialog, int controlId);
 
  private:
+  /// The most recently shown menu; false when none was shown.
+  bool LastMenu(MenuView& menu) const;
+
   mutable std::mutex lock_;
   mutable std::condition_variable menuShown_;
   std::vector<IconEvent> iconEvents_;
