@@ -100,13 +100,11 @@ class DetachedSpawn {
 // Collects the helper's exit in the background, so it never lingers as a zombie; xdg-open may
 // wait for the program it starts, so nothing waits for it in the caller.
 void ReapInBackground(pid_t child) {
+  auto reap = [child] { RetryOnInterrupt([child] { return waitpid(child, nullptr, 0); }); };
   try {
-    std::thread([child] {
-      RetryOnInterrupt([child] { return waitpid(child, nullptr, 0); });
-    }).detach();
+    std::thread(reap).detach();
   } catch (const std::system_error&) {
-    // No thread to spare: collect it now rather than leave it behind.
-    RetryOnInterrupt([child] { return waitpid(child, nullptr, 0); });
+    reap();  // no thread to spare: collect it now rather than leave it behind
   }
 }
 
