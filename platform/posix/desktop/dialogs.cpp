@@ -50,19 +50,25 @@ bool ChangeControl(HWND dialog, int controlId, Change change) {
   return true;
 }
 
-// The kind of a dialog's control, checked before input is queued; false when there is none.
-bool ControlKindOf(HWND dialog, int controlId, ControlKind* kind) {
+// Reads one control of a dialog under its lock; false when there is no such dialog or control.
+template <typename Read>
+bool ReadControl(HWND dialog, int controlId, Read read) {
   std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
-  if (!record || record->dialogProcedure == nullptr) {
+  if (!record) {
     return false;
   }
   std::lock_guard<std::mutex> hold(record->lock);
   const DialogControl* control = FindControl(*record, controlId);
-  if (control == nullptr) {
-    return false;
+  if (control != nullptr) {
+    read(*control);
   }
-  *kind = control->kind;
-  return true;
+  return control != nullptr;
+}
+
+// The kind of a dialog's control, checked before input is queued; false when there is none.
+bool ControlKindOf(HWND dialog, int controlId, ControlKind* kind) {
+  return ReadControl(dialog, controlId,
+                     [kind](const DialogControl& control) { *kind = control.kind; });
 }
 
 bool RunOnDialogThread(HWND dialog, MessageQueue::Task task, const MSG* then = nullptr) {
@@ -184,18 +190,11 @@ UINT GetDlgItemTextA(HWND dialog, int controlId, LPSTR buffer, int size) {
   if (buffer == nullptr || size <= 0) {
     return 0;
   }
-  buffer[0] = '\0';
-  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
-  if (!record) {
-    return 0;
-  }
-  std::lock_guard<std::mutex> hold(record->lock);
-  const DialogControl* control = platform::FindControl(*record, controlId);
-  if (control == nullptr) {
-    return 0;
-  }
-  const std::size_t length = std::min(control->text.size(), static_cast<std::size_t>(size) - 1);
-  std::memcpy(buffer, control->text.data(), length);
+  std::size_t length = 0;
+  platform::ReadControl(dialog, controlId, [&](const DialogControl& control) {
+    length = std::min(control.text.size(), static_cast<std::size_t>(size) - 1);
+    std::memcpy(buffer, control.text.data(), length);
+  });
   buffer[length] = '\0';
   return static_cast<UINT>(length);
 }
@@ -211,11 +210,8 @@ BOOL CheckDlgButton(HWND dialog, int controlId, UINT check) {
 }
 
 UINT IsDlgButtonChecked(HWND dialog, int controlId) {
-  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(dialog);
-  if (!record) {
-    return BST_UNCHECKED;
-  }
-  std::lock_guard<std::mutex> hold(record->lock);
-  const DialogControl* control = platform::FindControl(*record, controlId);
-  return control != nullptr && control->checked ? BST_CHECKED : BST_UNCHECKED;
+  bool checked = false;
+  platform::ReadControl(dialog, controlId,
+                        [&](const DialogControl& control) { checked = control.checked; });
+  return checked ? BST_CHECKED : BST_UNCHECKED;
 }
