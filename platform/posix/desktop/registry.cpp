@@ -383,29 +383,25 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
   if (reserved != nullptr || (data != nullptr && size == nullptr)) {
     return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
   }
-  std::string stored;
   if (!platform::IsAutostartValue(valueName)) {
     return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
   }
+  std::string stored;
   if (LSTATUS read = platform::AutostartEntry().Read(stored); read != ERROR_SUCCESS) {
     return read;
   }
   if (type != nullptr) {
     *type = REG_SZ;
   }
-  auto storedSize = static_cast<DWORD>(stored.size());
   if (size == nullptr) {
     return static_cast<LSTATUS>(ERROR_SUCCESS);
   }
-  if (data != nullptr && *size < storedSize) {
-    *size = storedSize;
-    return static_cast<LSTATUS>(ERROR_MORE_DATA);
-  }
-  if (data != nullptr) {
+  const bool fits = data == nullptr || *size >= stored.size();
+  if (data != nullptr && fits) {
     std::memcpy(data, stored.data(), stored.size());
   }
-  *size = storedSize;
-  return static_cast<LSTATUS>(ERROR_SUCCESS);
+  *size = static_cast<DWORD>(stored.size());
+  return static_cast<LSTATUS>(fits ? ERROR_SUCCESS : ERROR_MORE_DATA);
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
