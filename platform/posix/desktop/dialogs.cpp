@@ -21,12 +21,11 @@ DialogView ViewOf(const WindowRecord& record) {
   DialogView view;
   view.dialog = record.handle;
   view.caption = record.title;
-  for (const DialogControl& control : record.controls) {
-    DialogControlView shown{control.id, control.kind, control.text, control.checked};
-    if (control.kind == ControlKind::kPasswordEdit) {
-      shown.text.assign(control.text.size(), '*');
+  view.controls = record.controls;
+  for (DialogControlView& shown : view.controls) {
+    if (shown.kind == ControlKind::kPasswordEdit) {
+      shown.text.assign(shown.text.size(), '*');
     }
-    view.controls.push_back(std::move(shown));
   }
   return view;
 }

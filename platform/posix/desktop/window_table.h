@@ -22,12 +22,8 @@ T& TheOne() {
   return one;
 }
 
-struct DialogControl {
-  int id;
-  resources::ControlKind kind;
-  std::string text;
-  bool checked;
-};
+/// A dialog's control: what the front end is shown, but with the real text of a password edit.
+using DialogControl = DialogControlView;
 
 /// One window. The fields set at creation never change; the rest is guarded by `lock`.
 struct WindowRecord {
