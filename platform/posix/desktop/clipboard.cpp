@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,17 +53,13 @@ class GlobalMemoryTable {
     return blocks_.erase(handle) == 1;
   }
 
-  bool Exists(HGLOBAL handle) const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return blocks_.count(handle) == 1;
-  }
-
-  /// The zero-terminated text in the block, or all of it when it holds no zero.
-  std::string Text(HGLOBAL handle) const {
+  /// The zero-terminated text in the block, or all of it when it holds no zero; none for a handle
+  /// that is not valid.
+  std::optional<std::string> Text(HGLOBAL handle) const {
     std::lock_guard<std::mutex> hold(lock_);
     auto found = blocks_.find(handle);
     if (found == blocks_.end()) {
-      return std::string();
+      return std::nullopt;
     }
     const std::vector<char>& bytes = found->second.bytes;
     return std::string(bytes.data(), strnlen(bytes.data(), bytes.size()));
@@ -137,7 +134,8 @@ class Clipboard {
       if (!OpenHere()) {
         return false;
       }
-      if (!TheOne<GlobalMemoryTable>().Exists(memory)) {
+      const std::optional<std::string> held = TheOne<GlobalMemoryTable>().Text(memory);
+      if (!held) {
         SetLastErrorCode(ERROR_INVALID_HANDLE);
         return false;
       }
@@ -145,7 +143,7 @@ class Clipboard {
         Release();
       }
       text_ = memory;
-      text = TheOne<GlobalMemoryTable>().Text(memory);
+      text = *held;
     }
     Announce(text);
     return true;
