@@ -60,13 +60,11 @@ bool FileExists(const std::string& path) {
 class PosixDesktopSession : public DesktopSession {
  public:
   PosixDesktopSession(HWND window, UINT updateCommand, UINT exitCommand)
-      : frontEnd_(StartFrontEnd()),
-        signals_(DeliverSignalsAsCommands(window, updateCommand, exitCommand)) {}
-  // Signals stop first, so nothing is posted while the front end goes.
-  ~PosixDesktopSession() override { signals_.reset(); }
+      : signals_(DeliverSignalsAsCommands(window, updateCommand, exitCommand)) {}
 
  private:
-  std::unique_ptr<FrontEndSession> frontEnd_;
+  // In this order: signals stop first, so nothing is posted while the front end goes.
+  FrontEndSession frontEnd_{STDIN_FILENO, STDOUT_FILENO};
   std::unique_ptr<SignalCommands> signals_;
 };
 

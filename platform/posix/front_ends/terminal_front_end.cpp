@@ -618,8 +618,4 @@ FrontEndSession::~FrontEndSession() {
   }
 }
 
-std::unique_ptr<FrontEndSession> StartFrontEnd() {
-  return std::make_unique<FrontEndSession>(STDIN_FILENO, STDOUT_FILENO);
-}
-
 }  // namespace platform

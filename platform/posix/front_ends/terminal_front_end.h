@@ -129,7 +129,4 @@ class FrontEndSession {
   std::unique_ptr<TerminalFrontEnd> terminal_;
 };
 
-/// Chooses the front end for standard input and output.
-std::unique_ptr<FrontEndSession> StartFrontEnd();
-
 }  // namespace platform
