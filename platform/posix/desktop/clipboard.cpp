@@ -196,8 +196,7 @@ using platform::Clipboard;
 using platform::GlobalMemoryTable;
 using platform::TheOne;
 
-BOOL OpenClipboard(HWND owner) {
-  (void)owner;
+BOOL OpenClipboard(HWND /*owner*/) {
   return TheOne<Clipboard>().Open() ? TRUE : FALSE;
 }
 
@@ -221,8 +220,7 @@ BOOL CloseClipboard() {
   return TheOne<Clipboard>().Close() ? TRUE : FALSE;
 }
 
-HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
-  (void)flags;
+HGLOBAL GlobalAlloc(UINT /*flags*/, SIZE_T bytes) {
   return TheOne<GlobalMemoryTable>().Allocate(bytes);
 }
 

@@ -152,9 +152,8 @@ using platform::TheOne;
 using platform::WindowRecord;
 using platform::WindowTable;
 
-HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
+HWND CreateDialogParamA(HINSTANCE /*instance*/, LPCSTR templateName, HWND owner, DLGPROC procedure,
                         LPARAM param) {
-  (void)instance;
   const resources::DialogTemplate* layout =
       IS_INTRESOURCE(templateName) ? resources::FindDialogTemplate(
                                          static_cast<int>(reinterpret_cast<UINT_PTR>(templateName)))

@@ -160,10 +160,8 @@ BOOL DestroyMenu(HMENU menu) {
   return TRUE;
 }
 
-BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
-                    const RECT* rect) {
-  (void)reserved;
-  (void)rect;
+BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int /*reserved*/, HWND owner,
+                    const RECT* /*rect*/) {
   platform::MenuView view;
   if (!TheOne<MenuTable>().Copy(menu, &view.items)) {
     platform::SetLastErrorCode(ERROR_INVALID_MENU_HANDLE);

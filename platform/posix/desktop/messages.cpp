@@ -317,10 +317,8 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return queue->SendFrom(*own, window, message, wParam, lParam);
 }
 
-BOOL TranslateMessage(const MSG* message) {
-  // There is no keyboard to turn into characters.
-  (void)message;
-  return FALSE;
+BOOL TranslateMessage(const MSG* /*message*/) {
+  return FALSE;  // there is no keyboard to turn into characters
 }
 
 LRESULT DispatchMessageA(const MSG* message) {

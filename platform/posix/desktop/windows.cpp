@@ -175,9 +175,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   return window;
 }
 
-LRESULT CALLBACK DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  (void)wParam;
-  (void)lParam;
+LRESULT CALLBACK DefWindowProcA(HWND window, UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/) {
   if (message == WM_CLOSE) {
     DestroyWindow(window);
   }
