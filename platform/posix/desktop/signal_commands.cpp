@@ -35,15 +35,6 @@ extern "C" void WriteSignalToPipe(int signalNumber) {
   errno = savedErrno;
 }
 
-void ClosePair(int pair[2]) {
-  for (int i = 0; i < 2; ++i) {
-    if (pair[i] >= 0) {
-      close(pair[i]);
-      pair[i] = -1;
-    }
-  }
-}
-
 }  // namespace
 
 SignalCommands::SignalCommands(HWND window, UINT updateCommand, UINT exitCommand)
@@ -81,7 +72,11 @@ SignalCommands::~SignalCommands() {
     stop_->Wake();
     watcher_.join();
   }
-  ClosePair(signalPipe_);
+  for (const int end : signalPipe_) {
+    if (end >= 0) {
+      close(end);
+    }
+  }
   stop_.reset();
   handlersClaimed.store(false);
 }
