@@ -73,23 +73,15 @@ int ConnectionWorker::writeAll(const char* data, int length, int flags) {
 }
 
 int ConnectionWorker::writeWrapped(const char* text, int length, int width) {
-  if (text == nullptr || width <= 0) {
-    return 0;
-  }
-  if (length < 0) {
-    length = static_cast<int>(std::strlen(text));
-  }
   int sent = 0;
-  std::string piece;
-  for (int start = 0; start < length; start += width) {
-    piece.assign(text + start, static_cast<std::size_t>(std::min(width, length - start)));
-    piece += "\r\n";
-    const int count = writeText(piece.data(), static_cast<int>(piece.size()), 0);
-    if (count <= 0) {
-      return count;
-    }
-    sent += count;
-  }
+  std::string line;
+  ForEachPiece(text, length, width, [this, &sent, &line](const char* piece, int count) {
+    // Each piece goes with its line end in one send; a send that moves nothing is the answer.
+    line.assign(piece, static_cast<std::size_t>(count)) += "\r\n";
+    const int result = writeText(line.data(), static_cast<int>(line.size()), 0);
+    sent = result > 0 ? sent + result : result;
+    return result > 0;
+  });
   return sent;
 }
 
@@ -233,19 +225,11 @@ bool ConnectionWorker::shuttingDown() const {
 }
 
 int ConnectionWorker::setReceiveTimeout(int milliseconds) {
-  const int result = platform::SetSocketTimeout(socket, SO_RCVTIMEO, milliseconds);
-  if (result == 0) {
-    receiveTimeoutMs = milliseconds;
-  }
-  return result;
+  return setTimeout(socket, SO_RCVTIMEO, milliseconds, receiveTimeoutMs);
 }
 
 int ConnectionWorker::setSendTimeout(int milliseconds) {
-  const int result = platform::SetSocketTimeout(socket, SO_SNDTIMEO, milliseconds);
-  if (result == 0) {
-    sendTimeoutMs = milliseconds;
-  }
-  return result;
+  return setTimeout(socket, SO_SNDTIMEO, milliseconds, sendTimeoutMs);
 }
 
 int ConnectionWorker::sendBufferSize() {

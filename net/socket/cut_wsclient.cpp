@@ -258,20 +258,13 @@ int CUT_WSClient::writeAll(const char* data, int length) {
 }
 
 int CUT_WSClient::writeWrapped(const char* text, int length, int width) {
-  if (text == nullptr || width <= 0) {
-    return 0;
-  }
-  if (length < 0) {
-    length = static_cast<int>(std::strlen(text));
-  }
   int sent = 0;
-  while (sent < length && !isCancelled()) {
-    const int piece = std::min(width, length - sent);
-    if (writeText(text + sent, piece) != piece || writeText("\r\n", 2) != 2) {
-      break;
-    }
-    sent += piece;
-  }
+  ForEachPiece(text, length, width, [this, &sent](const char* piece, int count) {
+    const bool went =
+        !isCancelled() && writeText(piece, count) == count && writeText("\r\n", 2) == 2;
+    sent += went ? count : 0;
+    return went;
+  });
   return sent;
 }
 
@@ -395,19 +388,13 @@ bool CUT_WSClient::hasPendingData() {
 }
 
 NetResult CUT_WSClient::setReceiveTimeout(int milliseconds) {
-  if (platform::SetSocketTimeout(connection, SO_RCVTIMEO, milliseconds) == SOCKET_ERROR) {
-    return reportResult(NetResult::Failed);
-  }
-  receiveTimeoutMs = milliseconds;
-  return reportResult(NetResult::Success);
+  const int result = setTimeout(connection, SO_RCVTIMEO, milliseconds, receiveTimeoutMs);
+  return reportResult(result == 0 ? NetResult::Success : NetResult::Failed);
 }
 
 NetResult CUT_WSClient::setSendTimeout(int milliseconds) {
-  if (platform::SetSocketTimeout(connection, SO_SNDTIMEO, milliseconds) == SOCKET_ERROR) {
-    return reportResult(NetResult::Failed);
-  }
-  sendTimeoutMs = milliseconds;
-  return reportResult(NetResult::Success);
+  const int result = setTimeout(connection, SO_SNDTIMEO, milliseconds, sendTimeoutMs);
+  return reportResult(result == 0 ? NetResult::Success : NetResult::Failed);
 }
 
 NetResult CUT_WSClient::setNonBlocking(int flag) {

@@ -38,6 +38,14 @@ bool SocketBase::closeSocket(SOCKET socket, bool shutDownFirst) {
   return sysClose(socket) != -1 && shutDown;
 }
 
+int SocketBase::setTimeout(SOCKET socket, int option, int milliseconds, int& field) {
+  const int result = platform::SetSocketTimeout(socket, option, milliseconds);
+  if (result == 0) {
+    field = milliseconds;
+  }
+  return result;
+}
+
 sockaddr_in SocketAddress(int family, std::uint32_t address, unsigned port) {
   sockaddr_in socketAddress{};
   socketAddress.sin_family = static_cast<decltype(socketAddress.sin_family)>(family);

@@ -40,6 +40,9 @@ class SocketBase {
   /// sysShutdown in both directions when `shutDownFirst`, then sysClose: false when either
   /// failed.
   bool closeSocket(SOCKET socket, bool shutDownFirst);
+  /// Sets time-out `option` (SO_RCVTIMEO or SO_SNDTIMEO) of `socket`; `field` takes
+  /// `milliseconds` when that worked. Returns 0, or SOCKET_ERROR.
+  static int setTimeout(SOCKET socket, int option, int milliseconds, int& field);
 };
 
 /// An IPv4 socket address of `family` for `address` (network order) and `port` (host order).
