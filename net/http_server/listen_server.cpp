@@ -1,6 +1,5 @@
 #include "net/http_server/listen_server.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
