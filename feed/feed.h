@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <list>
 #include <string>
+#include <utility>
 
 #include "feed/feed_item.h"
 
@@ -23,11 +24,12 @@ class Feed {
   /// Called once, on a fresh feed.
   virtual void Read(TiXmlNode* document) = 0;
 
-  void SetTitle(std::string value);
-  void SetLink(std::string value);
-  void SetDescription(std::string value);
-  void SetLanguage(std::string value);
-  void SetPubDate(std::string value);
+  /// Each replaces the channel field it names.
+  void SetTitle(std::string value) { title = std::move(value); }
+  void SetLink(std::string value) { link = std::move(value); }
+  void SetDescription(std::string value) { description = std::move(value); }
+  void SetLanguage(std::string value) { language = std::move(value); }
+  void SetPubDate(std::string value) { pubDate = std::move(value); }
 
   const std::string& Title() const { return title; }
   const std::string& Link() const { return link; }
@@ -43,14 +45,14 @@ class Feed {
   const ItemList& items() const { return itemList; }
 
   /// Removes all entries; the channel fields stay.
-  void ClearItems();
+  void ClearItems() { itemList.clear(); }
 
   /// Orders the entries newest first by their pubDate; entries whose dates compare equal keep
   /// their order.
   void SortItems();
 
   /// Drops entries from the end, or appends empty ones, until there are exactly `count`.
-  void ResizeItems(std::size_t count);
+  void ResizeItems(std::size_t count) { itemList.resize(count); }
 
   /// Appends to `document` the XML declaration and the feed as an RSS 2.0 "rss" element,
   /// whatever dialect it was read from.
@@ -58,7 +60,7 @@ class Feed {
 
  protected:
   /// The channel rule shared by all dialects: title, link and description are all non-empty.
-  bool HasChannelFields() const;
+  bool HasChannelFields() const { return !title.empty() && !link.empty() && !description.empty(); }
 
   /// Reads the RSS 0.91, 0.92 and 2.0 layout: channel fields and items under "rss"/"channel".
   void ReadRssDocument(TiXmlNode* document);

@@ -11,48 +11,38 @@ namespace {
 // The default namespace that RSS 1.0 declares for its documents.
 const char kRss10Namespace[] = "http://purl.org/rss/1.0/";
 
-bool HasTitleAndLink(const FeedItem& item) {
-  return !item.title.empty() && !item.link.empty();
-}
-
-bool HasTitleOrLink(const FeedItem& item) {
-  return !item.title.empty() || !item.link.empty();
-}
-
-template <typename Rule>
-bool AllItems(const Feed::ItemList& items, Rule rule) {
-  return std::all_of(items.begin(), items.end(), rule);
+bool Passes(const FeedItem& item, ItemRule rule) {
+  switch (rule) {
+    case ItemRule::TitleAndLink:
+      return !item.title.empty() && !item.link.empty();
+    case ItemRule::TitleOrLink:
+      return !item.title.empty() || !item.link.empty();
+    default:
+      return true;
+  }
 }
 
 }  // namespace
 
-bool Rss091Feed::IsValid() const {
-  return HasChannelFields() && AllItems(items(), HasTitleAndLink);
-}
-void Rss091Feed::Read(TiXmlNode* document) {
-  ReadRssDocument(document);
-}
-
-bool Rss092Feed::IsValid() const {
-  return HasChannelFields();
-}
-void Rss092Feed::Read(TiXmlNode* document) {
-  ReadRssDocument(document);
+template <FeedLayout layout, ItemRule rule>
+bool DialectFeed<layout, rule>::IsValid() const {
+  return HasChannelFields() && std::all_of(items().begin(), items().end(),
+                                           [](const FeedItem& item) { return Passes(item, rule); });
 }
 
-bool Rss20Feed::IsValid() const {
-  return HasChannelFields() && AllItems(items(), HasTitleOrLink);
-}
-void Rss20Feed::Read(TiXmlNode* document) {
-  ReadRssDocument(document);
+template <FeedLayout layout, ItemRule rule>
+void DialectFeed<layout, rule>::Read(TiXmlNode* document) {
+  if (layout == FeedLayout::Rss) {
+    ReadRssDocument(document);
+  } else {
+    ReadRdfDocument(document);
+  }
 }
 
-bool RdfFeed::IsValid() const {
-  return HasChannelFields() && AllItems(items(), HasTitleOrLink);
-}
-void RdfFeed::Read(TiXmlNode* document) {
-  ReadRdfDocument(document);
-}
+template class DialectFeed<FeedLayout::Rss, ItemRule::TitleAndLink>;
+template class DialectFeed<FeedLayout::Rss, ItemRule::Nothing>;
+template class DialectFeed<FeedLayout::Rss, ItemRule::TitleOrLink>;
+template class DialectFeed<FeedLayout::Rdf, ItemRule::TitleOrLink>;
 
 std::unique_ptr<Feed> CreateFeed(TiXmlNode* document) {
   TiXmlHandle top(document);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -32,14 +33,6 @@ constexpr uint32_t mixI(uint32_t b, uint32_t c, uint32_t d) {
   return c ^ (b | ~d);
 }
 
-using Mix = uint32_t (*)(uint32_t, uint32_t, uint32_t);
-
-template <Mix mix>
-inline void step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t word, int shift,
-                 uint32_t constant) {
-  a = b + rotateLeft(a + word + constant + mix(b, c, d), shift);
-}
-
 inline uint32_t loadLittleEndian(const unsigned char* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
          uint32_t{bytes[3]} << 24;
@@ -52,83 +45,40 @@ inline void storeLittleEndian(uint32_t word, unsigned char* bytes) {
   bytes[3] = static_cast<unsigned char>(word >> 24);
 }
 
-// The rounds below follow RFC 1321 step by step: the registers rotate roles every step, the
-// message word, shift and constant (floor(2^32 * |sin i|) for step i) are fixed per step.
+// RFC 1321's 64 steps, four rounds of 16. Round r mixes with kMixes[r], rotates step j by
+// kShifts[r][j % 4] and takes message word (kFirstWord[r] + kWordStride[r] * j) % 16; step i adds
+// floor(2^32 * |sin(i + 1)|).
+using Mix = uint32_t (*)(uint32_t, uint32_t, uint32_t);
+constexpr Mix kMixes[4] = {mixF, mixG, mixH, mixI};
+constexpr int kShifts[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+constexpr int kFirstWord[4] = {0, 1, 5, 0};
+constexpr int kWordStride[4] = {1, 5, 3, 7};
+constexpr uint32_t kSines[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
+};
 
-inline void roundOne(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const uint32_t x[16]) {
-  step<mixF>(a, b, c, d, x[0], 7, 0xd76aa478);
-  step<mixF>(d, a, b, c, x[1], 12, 0xe8c7b756);
-  step<mixF>(c, d, a, b, x[2], 17, 0x242070db);
-  step<mixF>(b, c, d, a, x[3], 22, 0xc1bdceee);
-  step<mixF>(a, b, c, d, x[4], 7, 0xf57c0faf);
-  step<mixF>(d, a, b, c, x[5], 12, 0x4787c62a);
-  step<mixF>(c, d, a, b, x[6], 17, 0xa8304613);
-  step<mixF>(b, c, d, a, x[7], 22, 0xfd469501);
-  step<mixF>(a, b, c, d, x[8], 7, 0x698098d8);
-  step<mixF>(d, a, b, c, x[9], 12, 0x8b44f7af);
-  step<mixF>(c, d, a, b, x[10], 17, 0xffff5bb1);
-  step<mixF>(b, c, d, a, x[11], 22, 0x895cd7be);
-  step<mixF>(a, b, c, d, x[12], 7, 0x6b901122);
-  step<mixF>(d, a, b, c, x[13], 12, 0xfd987193);
-  step<mixF>(c, d, a, b, x[14], 17, 0xa679438e);
-  step<mixF>(b, c, d, a, x[15], 22, 0x49b40821);
+// Step i. The registers rotate roles every step: the one written by step i is v[-i mod 4].
+template <std::size_t i>
+inline void step(uint32_t (&v)[4], const uint32_t x[16]) {
+  constexpr std::size_t round = i / 16, j = i % 16;
+  constexpr Mix mix = kMixes[round];
+  const uint32_t b = v[(65 - i) % 4], c = v[(66 - i) % 4], d = v[(67 - i) % 4];
+  uint32_t& a = v[(64 - i) % 4];
+  const uint32_t word = x[(kFirstWord[round] + kWordStride[round] * j) % 16];
+  a = b + rotateLeft(a + word + kSines[i] + mix(b, c, d), kShifts[round][j % 4]);
 }
 
-inline void roundTwo(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const uint32_t x[16]) {
-  step<mixG>(a, b, c, d, x[1], 5, 0xf61e2562);
-  step<mixG>(d, a, b, c, x[6], 9, 0xc040b340);
-  step<mixG>(c, d, a, b, x[11], 14, 0x265e5a51);
-  step<mixG>(b, c, d, a, x[0], 20, 0xe9b6c7aa);
-  step<mixG>(a, b, c, d, x[5], 5, 0xd62f105d);
-  step<mixG>(d, a, b, c, x[10], 9, 0x02441453);
-  step<mixG>(c, d, a, b, x[15], 14, 0xd8a1e681);
-  step<mixG>(b, c, d, a, x[4], 20, 0xe7d3fbc8);
-  step<mixG>(a, b, c, d, x[9], 5, 0x21e1cde6);
-  step<mixG>(d, a, b, c, x[14], 9, 0xc33707d6);
-  step<mixG>(c, d, a, b, x[3], 14, 0xf4d50d87);
-  step<mixG>(b, c, d, a, x[8], 20, 0x455a14ed);
-  step<mixG>(a, b, c, d, x[13], 5, 0xa9e3e905);
-  step<mixG>(d, a, b, c, x[2], 9, 0xfcefa3f8);
-  step<mixG>(c, d, a, b, x[7], 14, 0x676f02d9);
-  step<mixG>(b, c, d, a, x[12], 20, 0x8d2a4c8a);
-}
-
-inline void roundThree(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const uint32_t x[16]) {
-  step<mixH>(a, b, c, d, x[5], 4, 0xfffa3942);
-  step<mixH>(d, a, b, c, x[8], 11, 0x8771f681);
-  step<mixH>(c, d, a, b, x[11], 16, 0x6d9d6122);
-  step<mixH>(b, c, d, a, x[14], 23, 0xfde5380c);
-  step<mixH>(a, b, c, d, x[1], 4, 0xa4beea44);
-  step<mixH>(d, a, b, c, x[4], 11, 0x4bdecfa9);
-  step<mixH>(c, d, a, b, x[7], 16, 0xf6bb4b60);
-  step<mixH>(b, c, d, a, x[10], 23, 0xbebfbc70);
-  step<mixH>(a, b, c, d, x[13], 4, 0x289b7ec6);
-  step<mixH>(d, a, b, c, x[0], 11, 0xeaa127fa);
-  step<mixH>(c, d, a, b, x[3], 16, 0xd4ef3085);
-  step<mixH>(b, c, d, a, x[6], 23, 0x04881d05);
-  step<mixH>(a, b, c, d, x[9], 4, 0xd9d4d039);
-  step<mixH>(d, a, b, c, x[12], 11, 0xe6db99e5);
-  step<mixH>(c, d, a, b, x[15], 16, 0x1fa27cf8);
-  step<mixH>(b, c, d, a, x[2], 23, 0xc4ac5665);
-}
-
-inline void roundFour(uint32_t& a, uint32_t& b, uint32_t& c, uint32_t& d, const uint32_t x[16]) {
-  step<mixI>(a, b, c, d, x[0], 6, 0xf4292244);
-  step<mixI>(d, a, b, c, x[7], 10, 0x432aff97);
-  step<mixI>(c, d, a, b, x[14], 15, 0xab9423a7);
-  step<mixI>(b, c, d, a, x[5], 21, 0xfc93a039);
-  step<mixI>(a, b, c, d, x[12], 6, 0x655b59c3);
-  step<mixI>(d, a, b, c, x[3], 10, 0x8f0ccc92);
-  step<mixI>(c, d, a, b, x[10], 15, 0xffeff47d);
-  step<mixI>(b, c, d, a, x[1], 21, 0x85845dd1);
-  step<mixI>(a, b, c, d, x[8], 6, 0x6fa87e4f);
-  step<mixI>(d, a, b, c, x[15], 10, 0xfe2ce6e0);
-  step<mixI>(c, d, a, b, x[6], 15, 0xa3014314);
-  step<mixI>(b, c, d, a, x[13], 21, 0x4e0811a1);
-  step<mixI>(a, b, c, d, x[4], 6, 0xf7537e82);
-  step<mixI>(d, a, b, c, x[11], 10, 0xbd3af235);
-  step<mixI>(c, d, a, b, x[2], 15, 0x2ad7d2bb);
-  step<mixI>(b, c, d, a, x[9], 21, 0xeb86d391);
+// All 64 steps, written out by the compiler: every index, shift and constant is fixed.
+template <std::size_t... i>
+inline void allSteps(uint32_t (&v)[4], const uint32_t x[16], std::index_sequence<i...>) {
+  (step<i>(v, x), ...);
 }
 
 // Compresses `count` whole 64-byte blocks straight from `blocks` into `state`.
@@ -137,15 +87,10 @@ void compressBlocks(uint32_t state[4], const unsigned char* blocks, std::size_t 
     uint32_t x[16];
     for (int i = 0; i < 16; ++i)
       x[i] = loadLittleEndian(blocks + 4 * i);
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    roundOne(a, b, c, d, x);
-    roundTwo(a, b, c, d, x);
-    roundThree(a, b, c, d, x);
-    roundFour(a, b, c, d, x);
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
+    uint32_t v[4] = {state[0], state[1], state[2], state[3]};
+    allSteps(v, x, std::make_index_sequence<64>());
+    for (int i = 0; i < 4; ++i)
+      state[i] += v[i];
   }
 }
 

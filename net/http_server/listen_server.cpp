@@ -1,6 +1,5 @@
 #include "net/http_server/listen_server.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -21,12 +20,6 @@ constexpr std::chrono::milliseconds kAcceptThreadWait{30000};
 constexpr int kWakeConnectLimitMs = 2000;
 // After an accept failure that may pass (no descriptors left, say), the next try waits this long.
 constexpr std::chrono::milliseconds kAcceptRetryPause{50};
-
-// Dotted text of an IPv4 address into `text` (16 bytes); inet_ntoa is not thread-safe.
-void FormatDotted(const in_addr& address, char (&text)[16]) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-}
 
 // Accept failures after which the listening socket is of no more use: it was shut or closed.
 bool EndsAccepting(int error) {
@@ -79,23 +72,15 @@ int ConnectionWorker::writeAll(const char* data, int length, int flags) {
 }
 
 int ConnectionWorker::writeWrapped(const char* text, int length, int width) {
-  if (text == nullptr || width <= 0) {
-    return 0;
-  }
-  if (length < 0) {
-    length = static_cast<int>(std::strlen(text));
-  }
   int sent = 0;
-  std::string piece;
-  for (int start = 0; start < length; start += width) {
-    piece.assign(text + start, static_cast<std::size_t>(std::min(width, length - start)));
-    piece += "\r\n";
-    const int count = writeText(piece.data(), static_cast<int>(piece.size()), 0);
-    if (count <= 0) {
-      return count;
-    }
-    sent += count;
-  }
+  std::string line;
+  ForEachPiece(text, length, width, [this, &sent, &line](const char* piece, int count) {
+    // Each piece goes with its line end in one send; a send that moves nothing is the answer.
+    line.assign(piece, static_cast<std::size_t>(count)) += "\r\n";
+    const int result = writeText(line.data(), static_cast<int>(line.size()), 0);
+    sent = result > 0 ? sent + result : result;
+    return result > 0;
+  });
   return sent;
 }
 
@@ -150,10 +135,7 @@ NetResult ConnectionWorker::connectTo(unsigned port, const char* host, int timeo
   if (connection == INVALID_SOCKET) {
     return reportResult(NetResult::SocketCreateFailed);
   }
-  sockaddr_in target{};
-  target.sin_family = static_cast<decltype(target.sin_family)>(family);
-  target.sin_port = htons(static_cast<unsigned short>(port));
-  target.sin_addr.s_addr = inet_addr(addressText);
+  const sockaddr_in target = SocketAddress(family, addressText, port);
   const bool limited = timeoutSeconds >= 0;
   u_long blocking = limited ? 1 : 0;
   if (limited) {
@@ -193,13 +175,7 @@ NetResult ConnectionWorker::connectTo(unsigned port, const char* host, int timeo
 }
 
 NetResult ConnectionWorker::disconnect() {
-  bool failed = false;
-  if (socket != INVALID_SOCKET) {
-    if (socketType == SOCK_STREAM && sysShutdown(socket, SD_BOTH) == -1) {
-      failed = true;
-    }
-    failed = sysClose(socket) == -1 || failed;
-  }
+  const bool failed = socket != INVALID_SOCKET && !closeSocket(socket, socketType == SOCK_STREAM);
   socket = INVALID_SOCKET;
   addressText[0] = '\0';
   return reportResult(failed ? NetResult::Failed : NetResult::Success);
@@ -248,19 +224,11 @@ bool ConnectionWorker::shuttingDown() const {
 }
 
 int ConnectionWorker::setReceiveTimeout(int milliseconds) {
-  const int result = platform::SetSocketTimeout(socket, SO_RCVTIMEO, milliseconds);
-  if (result == 0) {
-    receiveTimeoutMs = milliseconds;
-  }
-  return result;
+  return setTimeout(socket, SO_RCVTIMEO, milliseconds, receiveTimeoutMs);
 }
 
 int ConnectionWorker::setSendTimeout(int milliseconds) {
-  const int result = platform::SetSocketTimeout(socket, SO_SNDTIMEO, milliseconds);
-  if (result == 0) {
-    sendTimeoutMs = milliseconds;
-  }
-  return result;
+  return setTimeout(socket, SO_SNDTIMEO, milliseconds, sendTimeoutMs);
 }
 
 int ConnectionWorker::sendBufferSize() {
@@ -299,10 +267,7 @@ NetResult ListenServer::startListening(unsigned short portNumber, int backlog, i
   if (listening != INVALID_SOCKET) {
     return reportResult(NetResult::AlreadyOpen);
   }
-  listeningAddress = sockaddr_in{};
-  listeningAddress.sin_family = static_cast<decltype(listeningAddress.sin_family)>(family);
-  listeningAddress.sin_port = htons(portNumber);
-  listeningAddress.sin_addr.s_addr = address;
+  listeningAddress = SocketAddress(family, address, portNumber);
   listening = ::socket(family, SOCK_STREAM, protocol);
   if (listening == INVALID_SOCKET) {
     return reportResult(NetResult::SocketCreateFailed);
@@ -382,14 +347,13 @@ NetResult ListenServer::stop() {
   }
   running = 0;
   stopRequested = 1;
-  char addressText[16];
   in_addr target = listeningAddress.sin_addr;
   if (target.s_addr == htonl(INADDR_ANY)) {
     target.s_addr = htonl(INADDR_LOOPBACK);
   }
-  FormatDotted(target, addressText);
   // Without the wake-up the accept thread is still blocked; shutting its socket ends the accept.
-  if (wakeAcceptThread(port, addressText) != NetResult::Success && listening != INVALID_SOCKET) {
+  if (wakeAcceptThread(port, DottedText(target).c_str()) != NetResult::Success &&
+      listening != INVALID_SOCKET) {
     sysShutdown(listening, SD_BOTH);
   }
   if (acceptThread.joinable()) {
@@ -440,10 +404,7 @@ NetResult ListenServer::wakeAcceptThread(unsigned short portNumber, const char* 
   }
   // A connect to a full accept queue would otherwise retry for minutes.
   platform::SetSocketTimeout(waker, SO_SNDTIMEO, kWakeConnectLimitMs);
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(portNumber);
-  target.sin_addr.s_addr = inet_addr(addressText);
+  const sockaddr_in target = SocketAddress(AF_INET, inet_addr(addressText), portNumber);
   if (connect(waker, reinterpret_cast<const sockaddr*>(&target), sizeof target) == SOCKET_ERROR) {
     onStatusText(socketErrorText(waker));
     sysClose(waker);
@@ -476,7 +437,7 @@ void ListenServer::acceptLoop() {
     const int error = accepted == INVALID_SOCKET ? WSAGetLastError() : 0;
     if (stopRequested.load() != 0) {
       if (accepted != INVALID_SOCKET) {
-        closeConnection(accepted);
+        closeSocket(accepted, true);
       }
       break;
     }
@@ -507,10 +468,8 @@ bool ListenServer::pauseAfterAcceptFailure(int error) {
 }
 
 void ListenServer::admit(SOCKET accepted, const sockaddr_in& peer) {
-  char addressText[16];
-  FormatDotted(peer.sin_addr, addressText);
-  if (!acceptFilter(addressText) || !filter.isAllowed(peer.sin_addr.s_addr)) {
-    closeConnection(accepted);
+  if (!acceptFilter(DottedText(peer.sin_addr).c_str()) || !filter.isAllowed(peer.sin_addr.s_addr)) {
+    closeSocket(accepted, true);
     return;
   }
   auto record = std::make_unique<ConnectionRecord>(
@@ -523,7 +482,7 @@ void ListenServer::admit(SOCKET accepted, const sockaddr_in& peer) {
     std::thread(&ListenServer::runConnection, this, record.get()).detach();
     record.release();  // the connection thread owns it now
   } catch (const std::system_error&) {
-    closeConnection(accepted);
+    closeSocket(accepted, true);
     connectionThreadEnded();
   }
 }
@@ -532,7 +491,7 @@ void ListenServer::runConnection(ConnectionRecord* handedOver) {
   const std::unique_ptr<ConnectionRecord> record(handedOver);
   ConnectionWorker* worker = createWorker();
   if (worker == nullptr) {
-    closeConnection(record->socket);
+    closeSocket(record->socket, true);
     connectionThreadEnded();
     return;
   }
@@ -540,7 +499,8 @@ void ListenServer::runConnection(ConnectionRecord* handedOver) {
   worker->listeningSocket = record->listeningSocket;
   worker->peerAddress = record->peerAddress;
   worker->server = this;
-  FormatDotted(record->peerAddress.sin_addr, worker->peerText);
+  std::snprintf(worker->peerText, sizeof worker->peerText, "%s",
+                DottedText(record->peerAddress.sin_addr).c_str());
   const std::uint32_t threadId = nextThreadId++;
   addLive(worker, threadId, record->socket);
   // An answer goes out as many small sends (a header line each, body blocks of 512 bytes): let
@@ -556,8 +516,7 @@ void ListenServer::runConnection(ConnectionRecord* handedOver) {
       worker->serveConnection();
     }
   }
-  worker->sysShutdown(record->socket, SD_BOTH);
-  worker->sysClose(record->socket);
+  worker->closeSocket(record->socket, true);
   worker->socket = INVALID_SOCKET;
   // The worker goes before the entry: once the last entry is gone, the server may be destroyed.
   releaseWorker(worker);
@@ -586,9 +545,4 @@ void ListenServer::closeListeningSocket() {
     sysClose(listening);
     listening = INVALID_SOCKET;
   }
-}
-
-void ListenServer::closeConnection(SOCKET connection) {
-  sysShutdown(connection, SD_BOTH);
-  sysClose(connection);
 }

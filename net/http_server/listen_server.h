@@ -21,11 +21,6 @@ class ListenServer;
 /// subclasses replace serveConnection and refuseConnection.
 class ConnectionWorker : public SocketBase {
  public:
-  ConnectionWorker() = default;
-  ~ConnectionWorker() override = default;
-  ConnectionWorker(const ConnectionWorker&) = delete;
-  ConnectionWorker& operator=(const ConnectionWorker&) = delete;
-
   /// One send of `length` bytes of `text` (negative: up to the NUL) with `flags`: the count sent,
   /// or -1.
   virtual int writeText(const char* text, int length, int flags);
@@ -146,8 +141,6 @@ class ListenServer : public SocketBase {
  public:
   ListenServer();
   ~ListenServer() override;
-  ListenServer(const ListenServer&) = delete;
-  ListenServer& operator=(const ListenServer&) = delete;
 
   /// Creates a stream socket bound to `address` (network order; INADDR_ANY for all interfaces)
   /// and `port` (0: any free port, see listeningPort) and listens with `backlog`.
@@ -205,7 +198,6 @@ class ListenServer : public SocketBase {
   void signalAcceptThreadEnded();
   void connectionThreadEnded();
   void closeListeningSocket();
-  void closeConnection(SOCKET connection);
 
   WSADATA libraryData{};
   int librariesStarted = 0;

@@ -159,6 +159,22 @@ int WriteAll(const WriteBytes& write, const char* data, int length, const StopCh
   return sent;
 }
 
+void ForEachPiece(const char* text, int length, int width, const TakePiece& take) {
+  if (text == nullptr || width <= 0) {
+    return;
+  }
+  if (length < 0) {
+    length = static_cast<int>(std::strlen(text));
+  }
+  for (int start = 0; start < length;) {
+    const int piece = std::min(width, length - start);
+    if (!take(text + start, piece)) {
+      return;
+    }
+    start += piece;
+  }
+}
+
 NetResult SendSource(const WriteBytes& writeWhole, DataSource& source, long& sent,
                      const ProgressCheck& progress) {
   char block[kSendBlockSize];

@@ -23,6 +23,8 @@ using StopCheck = std::function<bool()>;
 using ProgressCheck = std::function<bool(long)>;
 /// A write of up to `length` bytes: the count written, 0 or less when nothing went.
 using WriteBytes = std::function<int(const char* data, int length)>;
+/// Handed one piece of a text; false ends the walk.
+using TakePiece = std::function<bool(const char* piece, int length)>;
 
 /// Blocks of received bodies and of sent sources.
 constexpr int kReceiveBlockSize = 256;
@@ -63,6 +65,10 @@ NetResult ReceiveToSource(ByteStream& stream, DataSource& source, int mode, int 
 /// Writes with `write` (one send each) until all `length` bytes went or a write moved nothing;
 /// after each piece `stop` (when given) may end it. Returns the bytes written.
 int WriteAll(const WriteBytes& write, const char* data, int length, const StopCheck& stop);
+
+/// Hands `text` (negative length: up to the NUL) to `take` in pieces of `width` bytes, the last
+/// one shorter, until `take` answers false. Nothing for a null text or a width below 1.
+void ForEachPiece(const char* text, int length, int width, const TakePiece& take);
 
 /// Reads the open `source` in blocks of up to 255 bytes and hands each to `writeWhole`, which
 /// must write all of it, until the source ends (Success). SendFailed when a block did not go

@@ -19,21 +19,6 @@ void CopyAddress(char (&field)[32], const char* text) {
   field[kAddressCapacity] = '\0';
 }
 
-// Dotted text of an IPv4 address, formatted here because inet_ntoa is not thread-safe.
-std::string DottedText(const in_addr& address) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
-  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
-         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
-}
-
-sockaddr_in SocketAddress(int family, const char* dotted, unsigned port) {
-  sockaddr_in address{};
-  address.sin_family = static_cast<decltype(address.sin_family)>(family);
-  address.sin_port = htons(static_cast<unsigned short>(port));
-  address.sin_addr.s_addr = dotted != nullptr ? inet_addr(dotted) : htonl(INADDR_ANY);
-  return address;
-}
-
 unsigned LocalPortOf(SOCKET socket) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
@@ -116,19 +101,12 @@ NetResult CUT_WSClient::connectTo(unsigned port, const char* host, int timeoutSe
 NetResult CUT_WSClient::connectFromLocal(unsigned localPortNumber, unsigned remotePortNumber,
                                          const char* localAddress, const char* remoteAddressText,
                                          int family, int type) {
-  if (connection != INVALID_SOCKET) {
-    return reportResult(NetResult::AlreadyOpen);
+  const NetResult bound = createBound(connection, family, type, 0,
+                                      SocketAddress(family, localAddress, localPortNumber));
+  if (bound != NetResult::Success) {
+    return reportResult(bound);
   }
-  if (createSocket(connection, family, type, 0) != 0) {
-    return reportResult(NetResult::SocketCreateFailed);
-  }
-  const sockaddr_in local = SocketAddress(family, localAddress, localPortNumber);
-  // A socket that failed to bind or connect is closed: kept, it would leak and make every retry
-  // AlreadyOpen.
-  if (bind(connection, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
-    closeConnection();
-    return reportResult(NetResult::BindFailed);
-  }
+  // A socket that failed to connect is closed too: kept, it would make every retry AlreadyOpen.
   remoteSocketAddress = SocketAddress(family, remoteAddressText, remotePortNumber);
   if (connect(connection, reinterpret_cast<const sockaddr*>(&remoteSocketAddress),
               sizeof remoteSocketAddress) == SOCKET_ERROR) {
@@ -147,16 +125,10 @@ NetResult CUT_WSClient::connectFromLocal(unsigned localPortNumber, unsigned remo
 
 NetResult CUT_WSClient::openDatagram(unsigned localPortNumber, unsigned remotePortNumber,
                                      const char* remoteAddressText, const char* localAddress) {
-  if (connection != INVALID_SOCKET) {
-    return reportResult(NetResult::AlreadyOpen);
-  }
-  if (createSocket(connection, AF_INET, SOCK_DGRAM, 0) != 0) {
-    return reportResult(NetResult::SocketCreateFailed);
-  }
-  const sockaddr_in local = SocketAddress(AF_INET, localAddress, localPortNumber);
-  if (bind(connection, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
-    closeConnection();
-    return reportResult(NetResult::BindFailed);
+  const NetResult bound = createBound(connection, AF_INET, SOCK_DGRAM, 0,
+                                      SocketAddress(AF_INET, localAddress, localPortNumber));
+  if (bound != NetResult::Success) {
+    return reportResult(bound);
   }
   socketType = SOCK_DGRAM;
   addressFamily = AF_INET;
@@ -176,17 +148,8 @@ int CUT_WSClient::createSocket(SOCKET& socketHandle, int family, int type, int p
 }
 
 NetResult CUT_WSClient::disconnect() {
-  bool failed = false;
-  if (connection != INVALID_SOCKET) {
-    if (socketType == SOCK_STREAM && sysShutdown(connection, SD_BOTH) == -1) {
-      failed = true;
-    }
-    failed = sysClose(connection) == -1 || failed;
-  }
-  if (listening != INVALID_SOCKET) {
-    failed = sysShutdown(listening, SD_BOTH) == -1 || failed;
-    failed = sysClose(listening) == -1 || failed;
-  }
+  bool failed = connection != INVALID_SOCKET && !closeSocket(connection, socketType == SOCK_STREAM);
+  failed = (listening != INVALID_SOCKET && !closeSocket(listening, true)) || failed;
   connection = INVALID_SOCKET;
   listening = INVALID_SOCKET;
   remotePort = localPort = listeningPort = 0;
@@ -202,25 +165,17 @@ NetResult CUT_WSClient::createNotifyWindow(HINSTANCE) {
 // ---- listening --------------------------------------------------------------------------------
 
 NetResult CUT_WSClient::openListener(unsigned port, int backlog, int family, const char* address) {
-  if (listening != INVALID_SOCKET) {
-    return reportResult(NetResult::AlreadyOpen);
-  }
-  if (createSocket(listening, family, SOCK_STREAM, protocol) != 0) {
-    return reportResult(NetResult::SocketCreateFailed);
-  }
-  listeningAddress = SocketAddress(family, address, port);
-  NetResult result = NetResult::Success;
-  if (bind(listening, reinterpret_cast<const sockaddr*>(&listeningAddress),
-           sizeof listeningAddress) == SOCKET_ERROR) {
-    result = NetResult::BindFailed;
-  } else if (listen(listening, backlog) == SOCKET_ERROR) {
-    result = NetResult::ListenFailed;
-  }
+  const sockaddr_in bound = SocketAddress(family, address, port);
+  const NetResult result = createBound(listening, family, SOCK_STREAM, protocol, bound);
   if (result != NetResult::Success) {
+    return reportResult(result);
+  }
+  listeningAddress = bound;
+  if (listen(listening, backlog) == SOCKET_ERROR) {
     // A listener that failed half-way is of no use, and would make every retry AlreadyOpen.
     sysClose(listening);
     listening = INVALID_SOCKET;
-    return reportResult(result);
+    return reportResult(NetResult::ListenFailed);
   }
   listeningPort = LocalPortOf(listening);
   return reportResult(NetResult::Success);
@@ -234,10 +189,9 @@ NetResult CUT_WSClient::waitForIncoming(long seconds) {
 
 NetResult CUT_WSClient::acceptIncoming() {
   if (connection != INVALID_SOCKET) {
-    bool failed = socketType == SOCK_STREAM && sysShutdown(connection, SD_BOTH) == -1;
-    failed = sysClose(connection) == -1 || failed;
+    const bool closed = closeSocket(connection, socketType == SOCK_STREAM);
     connection = INVALID_SOCKET;
-    if (failed) {
+    if (!closed) {
       return reportResult(NetResult::Failed);
     }
   }
@@ -304,20 +258,13 @@ int CUT_WSClient::writeAll(const char* data, int length) {
 }
 
 int CUT_WSClient::writeWrapped(const char* text, int length, int width) {
-  if (text == nullptr || width <= 0) {
-    return 0;
-  }
-  if (length < 0) {
-    length = static_cast<int>(std::strlen(text));
-  }
   int sent = 0;
-  while (sent < length && !isCancelled()) {
-    const int piece = std::min(width, length - sent);
-    if (writeText(text + sent, piece) != piece || writeText("\r\n", 2) != 2) {
-      break;
-    }
-    sent += piece;
-  }
+  ForEachPiece(text, length, width, [this, &sent](const char* piece, int count) {
+    const bool went =
+        !isCancelled() && writeText(piece, count) == count && writeText("\r\n", 2) == 2;
+    sent += went ? count : 0;
+    return went;
+  });
   return sent;
 }
 
@@ -441,19 +388,13 @@ bool CUT_WSClient::hasPendingData() {
 }
 
 NetResult CUT_WSClient::setReceiveTimeout(int milliseconds) {
-  if (platform::SetSocketTimeout(connection, SO_RCVTIMEO, milliseconds) == SOCKET_ERROR) {
-    return reportResult(NetResult::Failed);
-  }
-  receiveTimeoutMs = milliseconds;
-  return reportResult(NetResult::Success);
+  const int result = setTimeout(connection, SO_RCVTIMEO, milliseconds, receiveTimeoutMs);
+  return reportResult(result == 0 ? NetResult::Success : NetResult::Failed);
 }
 
 NetResult CUT_WSClient::setSendTimeout(int milliseconds) {
-  if (platform::SetSocketTimeout(connection, SO_SNDTIMEO, milliseconds) == SOCKET_ERROR) {
-    return reportResult(NetResult::Failed);
-  }
-  sendTimeoutMs = milliseconds;
-  return reportResult(NetResult::Success);
+  const int result = setTimeout(connection, SO_SNDTIMEO, milliseconds, sendTimeoutMs);
+  return reportResult(result == 0 ? NetResult::Success : NetResult::Failed);
 }
 
 NetResult CUT_WSClient::setNonBlocking(int flag) {
@@ -486,6 +427,23 @@ NetResult CUT_WSClient::resolveHost(const char* name, char* buffer, int bufferSi
 
 bool CUT_WSClient::isDottedAddress(const char* text) {
   return text != nullptr && inet_addr(text) != INADDR_NONE;
+}
+
+NetResult CUT_WSClient::createBound(SOCKET& handle, int family, int type, int protocolNumber,
+                                    const sockaddr_in& address) {
+  if (handle != INVALID_SOCKET) {
+    return NetResult::AlreadyOpen;
+  }
+  if (createSocket(handle, family, type, protocolNumber) != 0) {
+    return NetResult::SocketCreateFailed;
+  }
+  // A socket that failed to bind is closed: kept, it would leak and make every retry AlreadyOpen.
+  if (bind(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+    sysClose(handle);
+    handle = INVALID_SOCKET;
+    return NetResult::BindFailed;
+  }
+  return NetResult::Success;
 }
 
 void CUT_WSClient::closeConnection() {

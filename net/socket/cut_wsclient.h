@@ -18,8 +18,6 @@ class CUT_WSClient : public SocketBase {
  public:
   CUT_WSClient();
   ~CUT_WSClient() override;
-  CUT_WSClient(const CUT_WSClient&) = delete;
-  CUT_WSClient& operator=(const CUT_WSClient&) = delete;
 
   /// Connects to `host` (a name or dotted address) on `port`. With `timeoutSeconds` >= 0 the
   /// connection must stand within that many seconds (ConnectTimedOut otherwise); a negative one
@@ -140,6 +138,10 @@ class CUT_WSClient : public SocketBase {
   ByteStream* stream = &socketStream;  // what the byte operations move bytes through
 
  private:
+  /// Creates `handle` and binds it to `address`: AlreadyOpen when `handle` is open,
+  /// SocketCreateFailed, or BindFailed with the new socket closed again.
+  NetResult createBound(SOCKET& handle, int family, int type, int protocolNumber,
+                        const sockaddr_in& address);
   void closeConnection();
   void applyTimeouts();
   void recordPorts();

@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "platform/winsock.h"
 
 /// The socket primitives shared by the client, the listening server and its connection workers,
 /// and the hook called once a connection stands. Each primitive is one socket call.
 class SocketBase {
  public:
+  SocketBase() = default;
+  SocketBase(const SocketBase&) = delete;
+  SocketBase& operator=(const SocketBase&) = delete;
   virtual ~SocketBase() = default;
 
   /// Called once a connection stands (after a connect or an accept). 0 lets it proceed; any other
@@ -29,4 +35,20 @@ class SocketBase {
 
   /// Waits until the socket can be read: 0 when it can, 1 when the time ran out or on error.
   virtual int sysWaitReadable(SOCKET socket, long seconds, long microseconds);
+
+ protected:
+  /// sysShutdown in both directions when `shutDownFirst`, then sysClose: false when either
+  /// failed.
+  bool closeSocket(SOCKET socket, bool shutDownFirst);
+  /// Sets time-out `option` (SO_RCVTIMEO or SO_SNDTIMEO) of `socket`; `field` takes
+  /// `milliseconds` when that worked. Returns 0, or SOCKET_ERROR.
+  static int setTimeout(SOCKET socket, int option, int milliseconds, int& field);
 };
+
+/// An IPv4 socket address of `family` for `address` (network order) and `port` (host order).
+sockaddr_in SocketAddress(int family, std::uint32_t address, unsigned port);
+/// The same for dotted text as inet_addr reads it; a null text means any address.
+sockaddr_in SocketAddress(int family, const char* dotted, unsigned port);
+
+/// Dotted text of an IPv4 address, formatted here because inet_ntoa is not thread-safe.
+std::string DottedText(const in_addr& address);
