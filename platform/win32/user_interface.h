@@ -256,8 +256,6 @@ BOOL EmptyClipboard();
 /// Takes ownership of the memory, which holds zero-terminated text (CF_TEXT only). Returns the
 /// handle, or NULL when the clipboard is not open or the format is not CF_TEXT.
 HANDLE SetClipboardData(UINT format, HANDLE memory);
-/// The memory the clipboard owns; valid until the clipboard is emptied.
-HANDLE GetClipboardData(UINT format);
 BOOL CloseClipboard();
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
