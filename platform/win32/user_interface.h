@@ -162,17 +162,14 @@ constexpr UINT PM_REMOVE = 0x0001;
 
 /// Waits without using the processor until a message for the thread arrives. Returns 0 for
 /// WM_QUIT (its wParam holds the exit code), -1 for a window handle that is not valid, and a
-/// positive value otherwise. Messages sent from other threads are handled while waiting. Posted
-/// messages come in the order posted; WM_TIMER only when nothing else is waiting.
+/// positive value otherwise. Posted messages come in the order posted; WM_TIMER only when nothing
+/// else is waiting.
 BOOL GetMessageA(LPMSG message, HWND window, UINT firstMessage, UINT lastMessage);
 /// As GetMessageA without waiting; FALSE when nothing is there.
 BOOL PeekMessageA(LPMSG message, HWND window, UINT firstMessage, UINT lastMessage, UINT remove);
 /// Puts the message in the queue of the thread that created the window (or the calling
 /// thread's queue for a NULL window). FALSE for an unknown window or a thread that has ended.
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-/// Calls the window procedure at once on the window's own thread; from another thread the call
-/// waits until that thread reads its queue, and handles messages sent to the caller meanwhile.
-LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 void PostQuitMessage(int exitCode);
@@ -259,8 +256,6 @@ BOOL EmptyClipboard();
 /// Takes ownership of the memory, which holds zero-terminated text (CF_TEXT only). Returns the
 /// handle, or NULL when the clipboard is not open or the format is not CF_TEXT.
 HANDLE SetClipboardData(UINT format, HANDLE memory);
-/// The memory the clipboard owns; valid until the clipboard is emptied.
-HANDLE GetClipboardData(UINT format);
 BOOL CloseClipboard();
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);

@@ -149,11 +149,6 @@ class Clipboard {
     return true;
   }
 
-  HGLOBAL Text() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return OpenHere() ? text_ : nullptr;
-  }
-
  private:
   // Whether the calling thread has the clipboard open; when not, the last error says so.
   bool OpenHere() const {
@@ -210,10 +205,6 @@ HANDLE SetClipboardData(UINT format, HANDLE memory) {
     return nullptr;
   }
   return TheOne<Clipboard>().SetText(memory) ? memory : nullptr;
-}
-
-HANDLE GetClipboardData(UINT format) {
-  return format == CF_TEXT ? TheOne<Clipboard>().Text() : nullptr;
 }
 
 BOOL CloseClipboard() {

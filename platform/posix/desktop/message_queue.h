@@ -1,8 +1,8 @@
 #pragma once
 
-// The message queue of one thread: posted messages, messages sent from other threads, input
-// from the front end, WM_QUIT and the thread's timers. GetMessageA waits on it without using the
-// processor, until the next message or the next timer's deadline.
+// The message queue of one thread: posted messages, input from the front end, WM_QUIT and the
+// thread's timers. GetMessageA waits on it without using the processor, until the next message
+// or the next timer's deadline.
 
 #include <chrono>
 #include <condition_variable>
@@ -16,7 +16,7 @@
 
 namespace platform {
 
-class MessageQueue : public std::enable_shared_from_this<MessageQueue> {
+class MessageQueue {
  public:
   using Task = std::function<void()>;
 
@@ -30,9 +30,6 @@ class MessageQueue : public std::enable_shared_from_this<MessageQueue> {
   /// posted (input from the front end), and then posts `then` if given. FALSE once the thread
   /// has ended.
   bool RunOnThread(Task task, const MSG* then = nullptr);
-  /// Sends from the calling thread (whose queue is `sender`) and waits for the answer, handling
-  /// what is sent to the caller meanwhile. 0 when the thread has ended.
-  LRESULT SendFrom(MessageQueue& sender, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   /// Takes the next message; waits for one when `wait` is set. Returns false when nothing came
   /// (only without waiting).
@@ -43,17 +40,11 @@ class MessageQueue : public std::enable_shared_from_this<MessageQueue> {
   /// Kills the window's timers and drops its posted messages.
   void ForgetWindow(HWND window);
 
-  /// The thread has ended: answers waiting senders with 0 and refuses everything from now on.
+  /// The thread has ended: refuses everything from now on.
   void Close();
 
  private:
   using Clock = std::chrono::steady_clock;
-  struct SentMessage {
-    MSG message{};
-    LRESULT result = 0;
-    bool answered = false;
-    std::shared_ptr<MessageQueue> replyTo;
-  };
   /// A posted message, or a task in its place.
   struct Posted {
     MSG message;
@@ -68,16 +59,12 @@ class MessageQueue : public std::enable_shared_from_this<MessageQueue> {
   };
 
   static bool Matches(const MSG& message, HWND window, UINT first, UINT last);
-  /// Handles one message sent from another thread; false when there was none.
-  bool HandleSent(std::unique_lock<std::mutex>& lock);
-  void Answer(SentMessage& sent, LRESULT result);
   bool TakeTimer(MSG* message, HWND window, bool remove, Clock::time_point now);
   Clock::time_point NextDeadline(HWND window) const;
 
   std::mutex lock_;
   std::condition_variable arrived_;
   std::deque<Posted> posted_;
-  std::deque<std::shared_ptr<SentMessage>> sent_;
   std::vector<Timer> timers_;
   UINT_PTR nextThreadTimerId_ = 0x7FFF;
   bool quitPosted_ = false;

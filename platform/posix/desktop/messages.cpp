@@ -8,7 +8,8 @@
 namespace platform {
 namespace {
 
-// Closes the thread's queue when the thread ends, so that nobody waits on it for ever.
+// Closes the thread's queue when the thread ends, so that what is posted to its windows
+// afterwards is refused.
 struct ThreadQueue {
   std::shared_ptr<MessageQueue> queue;
   ~ThreadQueue() {
@@ -59,54 +60,6 @@ bool MessageQueue::RunOnThread(Task task, const MSG* then) {
   return true;
 }
 
-LRESULT MessageQueue::SendFrom(MessageQueue& sender, HWND window, UINT message, WPARAM wParam,
-                               LPARAM lParam) {
-  auto sent = std::make_shared<SentMessage>();
-  sent->message = MSG{window, message, wParam, lParam, 0, {0, 0}};
-  sent->replyTo = sender.shared_from_this();
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (closed_) {
-      return 0;
-    }
-    sent_.push_back(sent);
-    arrived_.notify_all();
-  }
-  // While waiting, the sender answers what others send to it: two threads sending to each other
-  // would otherwise wait for ever.
-  std::unique_lock<std::mutex> lock(sender.lock_);
-  for (;;) {
-    if (sent->answered) {
-      return sent->result;
-    }
-    if (!sender.HandleSent(lock)) {
-      sender.arrived_.wait(lock);
-    }
-  }
-}
-
-void MessageQueue::Answer(SentMessage& sent, LRESULT result) {
-  MessageQueue& sender = *sent.replyTo;
-  std::lock_guard<std::mutex> hold(sender.lock_);
-  sent.result = result;
-  sent.answered = true;
-  sender.arrived_.notify_all();
-}
-
-bool MessageQueue::HandleSent(std::unique_lock<std::mutex>& lock) {
-  if (sent_.empty()) {
-    return false;
-  }
-  std::shared_ptr<SentMessage> sent = std::move(sent_.front());
-  sent_.pop_front();
-  lock.unlock();
-  const MSG& m = sent->message;
-  LRESULT result = CallWindowProcedure(m.hwnd, m.message, m.wParam, m.lParam);
-  Answer(*sent, result);
-  lock.lock();
-  return true;
-}
-
 bool MessageQueue::Matches(const MSG& message, HWND window, UINT first, UINT last) {
   if (window != nullptr && message.hwnd != window) {
     return false;
@@ -117,9 +70,6 @@ bool MessageQueue::Matches(const MSG& message, HWND window, UINT first, UINT las
 bool MessageQueue::Take(MSG* message, HWND window, UINT first, UINT last, bool wait, bool remove) {
   std::unique_lock<std::mutex> lock(lock_);
   for (;;) {
-    if (HandleSent(lock)) {
-      continue;
-    }
     auto found = std::find_if(posted_.begin(), posted_.end(), [&](const Posted& candidate) {
       return candidate.task || Matches(candidate.message, window, first, last);
     });
@@ -238,17 +188,10 @@ void MessageQueue::ForgetWindow(HWND window) {
 }
 
 void MessageQueue::Close() {
-  std::deque<std::shared_ptr<SentMessage>> unanswered;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    closed_ = true;
-    unanswered.swap(sent_);
-    posted_.clear();
-    timers_.clear();
-  }
-  for (const std::shared_ptr<SentMessage>& sent : unanswered) {
-    Answer(*sent, 0);
-  }
+  std::lock_guard<std::mutex> hold(lock_);
+  closed_ = true;
+  posted_.clear();
+  timers_.clear();
 }
 
 void StampMessage(MSG* message) {
@@ -303,18 +246,6 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT firstMessage, UINT lastMessag
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   std::shared_ptr<MessageQueue> queue = QueueOf(window);
   return queue && queue->Post(MSG{window, message, wParam, lParam, 0, {0, 0}}) ? TRUE : FALSE;
-}
-
-LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  std::shared_ptr<MessageQueue> queue = QueueOf(window);
-  if (window == nullptr || !queue) {
-    return 0;
-  }
-  std::shared_ptr<MessageQueue> own = MessageQueue::OfThisThread();
-  if (queue == own) {
-    return platform::CallWindowProcedure(window, message, wParam, lParam);
-  }
-  return queue->SendFrom(*own, window, message, wParam, lParam);
 }
 
 BOOL TranslateMessage(const MSG* /*message*/) {

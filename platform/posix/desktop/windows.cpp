@@ -168,7 +168,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   CREATESTRUCTA create{
       param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
       windowName, className, exStyle};
-  if (SendMessageA(window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
+  const LRESULT created =
+      platform::CallWindowProcedure(window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create));
+  if (created == -1) {
     DestroyWindow(window);
     return nullptr;
   }
