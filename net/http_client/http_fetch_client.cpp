@@ -1,6 +1,5 @@
 #include "net/http_client/http_fetch_client.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,18 +25,15 @@ constexpr long kMaxBodyLineBytes = 16L << 20;
 // Approved redirects followed for one request before its last answer is taken as it is.
 constexpr int kMaxRedirects = 10;
 
-bool EqualsIgnoringCase(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) !=
-        std::tolower(static_cast<unsigned char>(*b))) {
-      return false;
-    }
-  }
-  return *a == *b;
-}
-
 bool IsRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307;
+}
+
+// True when the first field of the header `line`, split at `delimiters`, is `name` in any case.
+bool IsHeader(const char* line, const char* delimiters, const char* name) {
+  char field[266];
+  return splitField(line, delimiters, 0, field, sizeof field) == 0 &&
+         equalsIgnoringCase(field, name);
 }
 
 // The custom header lines of a request, restored after a retry or redirect so that the Host
@@ -49,12 +45,6 @@ void TrimTo(StringList& lines, int count) {
 }
 
 }  // namespace
-
-HttpFetchClient::~HttpFetchClient() {
-  responseHeaders.clear();
-  responseBody.clear();
-  customHeaders.clear();
-}
 
 // ---- the decision hooks -----------------------------------------------------------------------
 
@@ -141,7 +131,7 @@ HttpFetchClient::Answer HttpFetchClient::decide(bool& retried, char* redirectTar
     char user[kCredentialCapacity] = {};
     char password[kCredentialCapacity] = {};
     if (retried || !provideCredentials(realm, user, password) ||
-        !EqualsIgnoringCase(scheme, "BASIC")) {
+        !equalsIgnoringCase(scheme, "BASIC")) {
       return Answer::Done;
     }
     user[kCredentialCapacity - 1] = password[kCredentialCapacity - 1] = '\0';
@@ -301,9 +291,7 @@ int HttpFetchClient::getDigestChallenge(char* scheme, char* realm, char* nonce) 
   scheme[0] = realm[0] = nonce[0] = '\0';
   for (int i = 0; i < responseHeaders.count(); ++i) {
     const char* line = responseHeaders.at(i);
-    char name[64];
-    if (splitField(line, ": ", 0, name, sizeof name) != 0 ||
-        !EqualsIgnoringCase(name, "WWW-Authenticate")) {
+    if (!IsHeader(line, ": ", "WWW-Authenticate")) {
       continue;
     }
     splitField(line, " ", 1, scheme, kSchemeCapacity);
@@ -322,8 +310,7 @@ int HttpFetchClient::getBasicChallenge(char* scheme, char* realm) const {
 int HttpFetchClient::findRedirectLocation(char* target) const {
   for (int i = 0; i < responseHeaders.count(); ++i) {
     const char* line = responseHeaders.at(i);
-    char name[266];
-    if (splitField(line, ":", 0, name, sizeof name) != 0 || !EqualsIgnoringCase(name, "Location")) {
+    if (!IsHeader(line, ":", "Location")) {
       continue;
     }
     char value[kLocationCapacity];

@@ -13,7 +13,7 @@ class DataSource;
 class HttpFetchClient : public CUT_WSClient {
  public:
   HttpFetchClient() = default;
-  ~HttpFetchClient() override;
+  ~HttpFetchClient() override = default;
 
   /// Whether to follow a redirect to `url`; the client's own answer is no, and the body of the
   /// redirect answer is then saved.

@@ -41,6 +41,12 @@ bool EraseAt(std::vector<Entry>& entries, int index) {
   return true;
 }
 
+std::vector<AddressBlock>::iterator FindBlock(std::vector<AddressBlock>& blocks,
+                                              std::uint32_t address) {
+  return std::find_if(blocks.begin(), blocks.end(),
+                      [address](const AddressBlock& entry) { return entry.address == address; });
+}
+
 int CountOf(std::size_t size) {
   return static_cast<int>(std::min<std::size_t>(size, INT_MAX));
 }
@@ -81,13 +87,7 @@ bool AddressFilter::isAllowed(std::uint32_t address) {
       std::any_of(blocks_.begin(), blocks_.end(), [address, now](const AddressBlock& entry) {
         return entry.address == address && entry.expiry >= now;
       });
-  if (blocked) {
-    return false;
-  }
-  if (AnyHolds(allowedRanges_, address)) {
-    return true;
-  }
-  return !AnyHolds(deniedRanges_, address);
+  return !blocked && (AnyHolds(allowedRanges_, address) || !AnyHolds(deniedRanges_, address));
 }
 
 void AddressFilter::addRangeText(int kind, const char* fromText, const char* toText) {
@@ -96,12 +96,10 @@ void AddressFilter::addRangeText(int kind, const char* fromText, const char* toT
   if (!parseValid(fromText, from)) {
     return;
   }
-  if (toText == nullptr) {
-    to = from;
-  } else if (!parseValid(toText, to)) {
-    return;
+  to = from;
+  if (toText == nullptr || parseValid(toText, to)) {
+    addRange(kind, from, to);
   }
-  addRange(kind, from, to);
 }
 
 void AddressFilter::addRange(int kind, std::uint32_t from, std::uint32_t to) {
@@ -163,23 +161,15 @@ void AddressFilter::blockText(const char* addressText) {
 
 void AddressFilter::block(std::uint32_t address) {
   std::lock_guard<std::mutex> hold(lock_);
-  const auto entry =
-      std::find_if(blocks_.begin(), blocks_.end(),
-                   [address](const AddressBlock& block) { return block.address == address; });
-  const bool known = entry != blocks_.end();
-  const std::uint32_t previousCount = known ? entry->count : 0;
-  const std::int64_t previousExpiry = known ? entry->expiry : 0;
-  // A count that started over would make a persistent offender's block short again.
-  const std::uint32_t count = previousCount == std::numeric_limits<std::uint32_t>::max()
-                                  ? previousCount
-                                  : previousCount + 1;
-  const std::int64_t expiry = blockExpiry(address, count, previousExpiry);
-  if (known) {
-    entry->count = count;
-    entry->expiry = expiry;
-  } else {
-    blocks_.push_back({address, count, expiry});
+  auto entry = FindBlock(blocks_, address);
+  if (entry == blocks_.end()) {
+    entry = blocks_.insert(blocks_.end(), AddressBlock{address, 0, 0});
   }
+  // A count that started over would make a persistent offender's block short again.
+  if (entry->count != std::numeric_limits<std::uint32_t>::max()) {
+    ++entry->count;
+  }
+  entry->expiry = blockExpiry(address, entry->count, entry->expiry);
 }
 
 bool AddressFilter::blockAt(int index, std::uint32_t& address, std::uint32_t& count,
@@ -202,9 +192,7 @@ bool AddressFilter::unblockText(const char* addressText) {
 
 bool AddressFilter::unblock(std::uint32_t address) {
   std::lock_guard<std::mutex> hold(lock_);
-  const auto entry =
-      std::find_if(blocks_.begin(), blocks_.end(),
-                   [address](const AddressBlock& block) { return block.address == address; });
+  const auto entry = FindBlock(blocks_, address);
   if (entry == blocks_.end()) {
     return false;
   }

@@ -27,9 +27,8 @@ constexpr const char* kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "
 // Last-modified values have always carried this spelling of Thursday; clients have seen it so.
 constexpr const char* kModifiedWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thr", "Fri", "Sat"};
 
-// The longest method token, and the longest extension that still names a type.
+// The longest method token.
 constexpr int kTokenCapacity = 31;
-constexpr int kLongestExtension = 59;
 // The most body bytes one send carries.
 constexpr int kBodyBlock = 512;
 
@@ -145,7 +144,6 @@ WebRequestWorker::WebRequestWorker(LocalWebServer& owner) : webServer(owner) {}
 
 void WebRequestWorker::serveConnection() {
   filePath[0] = scratch[0] = requestLine[0] = '\0';
-  int status = 1;
   const std::int64_t startTick = TickCount();
   if (readLine(requestLine, kRequestLineSize - 1, 0) < 1) {
     return;
@@ -162,7 +160,8 @@ void WebRequestWorker::serveConnection() {
       return;
     case kPost:
       logPostedLines();
-      break;
+      logRequest(command, filePath, 1, startTick);
+      return;
     case kPut:
       sendText(kNotImplemented);
       sendText(kServerLine);
@@ -178,7 +177,6 @@ void WebRequestWorker::serveConnection() {
       sendText(kNotRecognized);
       return;
   }
-  logRequest(command, filePath, status, startTick);
 }
 
 void WebRequestWorker::serveFile(int command, std::int64_t startTick) {
@@ -340,24 +338,15 @@ NetResult WebRequestWorker::resolvePath(char* pathBuffer, const char* token) {
 }
 
 const char* WebRequestWorker::contentTypeFor(const char* path) {
-  const int length = path != nullptr ? static_cast<int>(std::strlen(path)) : 0;
-  int start = length > 1 ? 1 : length;
-  for (int i = length - 1; i >= 1; --i) {
-    if (path[i] == '.') {
-      start = i + 1;
-      break;
-    }
-  }
-  const int extensionLength = length - start;
-  if (extensionLength > kLongestExtension) {
-    scratch[0] = '\0';
-  } else {
-    for (int i = 0; i <= extensionLength; ++i) {
-      scratch[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[start + i])));
-    }
+  // The text after the last dot past the first character; without such a dot, all of it after
+  // the first character.
+  const char* extension = "";
+  if (path != nullptr && path[0] != '\0') {
+    const char* dot = std::strrchr(path + 1, '.');
+    extension = dot != nullptr ? dot + 1 : path + 1;
   }
   for (const ContentType& known : kContentTypes) {
-    if (std::strcmp(scratch, known.extension) == 0) {
+    if (equalsIgnoringCase(extension, known.extension)) {
       return known.type;
     }
   }

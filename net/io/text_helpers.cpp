@@ -1,6 +1,7 @@
 #include "net/io/text_helpers.h"
 
 #include <array>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -128,4 +129,14 @@ bool endsWithLineEnd(const char* text) {
     return false;
   }
   return isLineEnd(text[std::strlen(text) - 1]);
+}
+
+bool equalsIgnoringCase(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) !=
+        std::tolower(static_cast<unsigned char>(*b))) {
+      return false;
+    }
+  }
+  return *a == *b;
 }

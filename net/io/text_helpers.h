@@ -30,3 +30,7 @@ void stripLineEnd(char* text);
 
 /// True when the last character of `text` is CR or LF; false for a null or empty text.
 bool endsWithLineEnd(const char* text);
+
+/// True when `a` and `b` hold the same characters, ASCII letters compared without their case.
+/// Both texts must not be null.
+bool equalsIgnoringCase(const char* a, const char* b);

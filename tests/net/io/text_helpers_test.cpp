@@ -140,4 +140,12 @@ TEST(LineEnds, EndsWithLineEnd) {
   EXPECT_FALSE(endsWithLineEnd(nullptr));
 }
 
+TEST(EqualsIgnoringCase, ComparesLettersWithoutCaseAndNothingElse) {
+  EXPECT_TRUE(equalsIgnoringCase("Location", "LOCATION"));
+  EXPECT_TRUE(equalsIgnoringCase("", ""));
+  EXPECT_FALSE(equalsIgnoringCase("Location", "Locations"));
+  EXPECT_FALSE(equalsIgnoringCase("htm", "html"));
+  EXPECT_FALSE(equalsIgnoringCase("a-b", "a_b"));
+}
+
 }  // namespace
