@@ -117,7 +117,8 @@ NetResult HttpFetchClient::get(const char* url, DataSource* target) {
       case Answer::ReadBody:
         break;
     }
-    result = readBody(target);
+    result =
+        target != nullptr ? readToSource(*target, 1, receiveTimeout() / 1000, 0) : readBodyLines();
     disconnect();
     return result;
   }
@@ -149,13 +150,6 @@ HttpFetchClient::Answer HttpFetchClient::decide(bool& retried, char* redirectTar
     return approveRedirect(redirectTarget) ? Answer::Redirect : Answer::ReadBody;
   }
   return Answer::ReadBody;
-}
-
-NetResult HttpFetchClient::readBody(DataSource* target) {
-  if (target != nullptr) {
-    return readToSource(*target, 1, receiveTimeout() / 1000, 0);
-  }
-  return readBodyLines();
 }
 
 NetResult HttpFetchClient::exchange(const char* method, const char* url, DataSource* upload) {

@@ -91,8 +91,6 @@ class HttpFetchClient : public CUT_WSClient {
   NetResult sendRequest(const char* method, const char* url);
   /// What to do about a 401 or redirect answer; `retried` tells whether credentials were sent.
   Answer decide(bool& retried, char* redirectTarget);
-  /// Receives the body into `target`, or as lines without one.
-  NetResult readBody(DataSource* target);
   /// The request of the non-GET methods up to the answer's header lines, with the single retry
   /// with credentials on a 401.
   NetResult exchange(const char* method, const char* url, DataSource* upload);
