@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "net/io/text_helpers.h"
+
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
@@ -93,8 +95,7 @@ int FileDataSource::writeLine(const char* text) {
   if (count > 0 && file.write(text, count) != count) {
     return -1;
   }
-  const bool ended = count > 0 && (text[count - 1] == '\r' || text[count - 1] == '\n');
-  if (!ended && file.write(kLineEnd.data(), 2) != 2) {
+  if (!endsWithLineEnd(text) && file.write(kLineEnd.data(), 2) != 2) {
     return -1;
   }
   return count;
