@@ -5,15 +5,13 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "net/io/file_data_source.h"
 #include "net/socket/host_overrides.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/scripted_peer.h"
 
 namespace {
@@ -48,30 +46,6 @@ std::string Pattern(std::size_t size) {
   return ::testing::AssertionFailure() << got.size() << " bytes for " << wanted.size()
                                        << ", first difference at " << (differ - got.begin());
 }
-
-// A file of the test's own in the test temporary directory, removed afterwards. A number drawn
-// once per process keeps runs of this program side by side apart.
-class TempFile {
- public:
-  explicit TempFile(const char* tag)
-      : path_(std::filesystem::path(::testing::TempDir()) /
-              ("zv_socket_" + std::to_string(kRun) + "_" + tag)) {
-    std::filesystem::remove(path_);
-  }
-  ~TempFile() { std::filesystem::remove(path_, ignored_); }
-  std::string path() const { return path_.string(); }
-  bool exists() const { return std::filesystem::exists(path_); }
-  void write(const std::string& bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
-  std::string contents() const {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
- private:
-  static inline const unsigned kRun = std::random_device()();
-  std::filesystem::path path_;
-  std::error_code ignored_;
-};
 
 // A client whose hooks the test steers and whose ports it can see.
 class TestClient : public CUT_WSClient {
@@ -330,11 +304,11 @@ TEST(CutWsClientReadTest, ReadToSourceStopsAtTheLimitWithoutWaitingForMore) {
   ScriptedPeer peer({{Send(body), Pause(4000), Send("beyond the limit")}});
   TestClient client;
   ASSERT_EQ(client.connectToPeer(peer), NetResult::Success);
-  TempFile file("limit");
-  FileDataSource source(file.path().c_str());
+  ScratchDirectory files;
+  FileDataSource source(files.file("limit").c_str());
   EXPECT_EQ(client.readToSource(source, 1, 2, 300), NetResult::Success);
   EXPECT_EQ(client.progress, (std::vector<long>{256, 300}));
-  EXPECT_TRUE(SameBytes(file.contents(), body));
+  EXPECT_TRUE(SameBytes(files.Read("limit"), body));
 }
 
 TEST(CutWsClientReadTest, ReadToSourceStoresTheBodyIntactInEitherMode) {
@@ -344,11 +318,11 @@ TEST(CutWsClientReadTest, ReadToSourceStoresTheBodyIntactInEitherMode) {
     ScriptedPeer peer({{Send(body.substr(0, 1000)), Pause(100), Send(body.substr(1000))}});
     TestClient client;
     ASSERT_EQ(client.connectToPeer(peer), NetResult::Success);
-    TempFile file("body");
-    file.write("old:");
-    FileDataSource source(file.path().c_str());
+    ScratchDirectory files;
+    files.Write("body", "old:");
+    FileDataSource source(files.file("body").c_str());
     EXPECT_EQ(client.readToSource(source, mode, 5, 0), NetResult::Success) << mode;
-    EXPECT_TRUE(SameBytes(file.contents(), expected)) << mode;
+    EXPECT_TRUE(SameBytes(files.Read("body"), expected)) << mode;
   }
 }
 
@@ -377,11 +351,11 @@ TEST(CutWsClientReadTest, ReadToSourceReportsEachFailure) {
       ASSERT_EQ(client.connectToPeer(peer), NetResult::Success) << c.name;
     }
     client.cancelAfter = c.cancelAfter;
-    TempFile file("failure");
-    const std::string path = c.creatable ? file.path() : file.path() + "/no/such/folder";
+    ScratchDirectory files;
+    const std::string path = files.file(c.creatable ? "failure" : "no/such/folder/failure");
     FileDataSource source(path.c_str());
     EXPECT_EQ(client.readToSource(source, c.mode, 1, 0), c.expected) << c.name;
-    EXPECT_EQ(file.exists(), c.fileCreated) << c.name;
+    EXPECT_EQ(std::filesystem::exists(path), c.fileCreated) << c.name;
     if (c.cancelAfter >= 0) {
       EXPECT_EQ(client.progress.size(), static_cast<std::size_t>(c.cancelAfter)) << c.name;
     }
@@ -393,16 +367,17 @@ TEST(CutWsClientWriteTest, SendsEveryByteInOrder) {
   TestClient client;
   ASSERT_EQ(client.connectToPeer(peer), NetResult::Success);
   const std::string fileBytes = Pattern(1000);
-  TempFile file("send");
-  file.write(fileBytes);
+  ScratchDirectory files;
+  files.Write("send", fileBytes);
+  const std::string path = files.file("send");
   EXPECT_EQ(client.writeText("", 0), 0);
   EXPECT_EQ(client.writeText("up to the NUL", 0), 13);
   EXPECT_EQ(client.writeText("|negative", -5), 9);
   EXPECT_EQ(client.writeWrapped("abcdefghij", -1, 4), 10);
-  EXPECT_EQ(client.writeFile(file.path().c_str()), NetResult::Success);
+  EXPECT_EQ(client.writeFile(path.c_str()), NetResult::Success);
   // Pins a fixed fault: a send that took only part of a source's block dropped the rest.
   client.sendLimit = 7;
-  FileDataSource source(file.path().c_str());
+  FileDataSource source(path.c_str());
   EXPECT_EQ(client.writeSource(source), NetResult::Success);
   EXPECT_EQ(client.writeAll(fileBytes.data(), 1000), 1000);
   EXPECT_EQ(client.writeText("<end>"), 5);
