@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "net/socket/host_overrides.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/scripted_peer.h"
 
 namespace {
@@ -70,24 +67,13 @@ Exchange Answer(const std::string& bytes) {
 class HttpFetchClientTest : public ::testing::Test {
  protected:
   HttpFetchClientTest() {
-    std::random_device random;
-    path = (std::filesystem::temp_directory_path() /
-            ("zv-fetch-" + std::to_string(random()) + "-" + std::to_string(random())))
-               .string();
     HostOverrides::instance().add("h", "127.0.0.1");
     HostOverrides::instance().add("other", "127.0.0.1");
   }
-  ~HttpFetchClientTest() override {
-    HostOverrides::instance().clear();
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
+  ~HttpFetchClientTest() override { HostOverrides::instance().clear(); }
 
-  void Put(const std::string& bytes) const { std::ofstream(path, std::ios::binary) << bytes; }
-  std::string Content() const {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  void Put(const std::string& bytes) const { files.Write("body", bytes); }
+  std::string Content() const { return files.Read("body"); }
   // `text` with each "PORT" replaced by the peer's port.
   static std::string WithPort(std::string text, const ScriptedPeer& peer) {
     for (std::size_t at; (at = text.find("PORT")) != std::string::npos;) {
@@ -105,7 +91,8 @@ class HttpFetchClientTest : public ::testing::Test {
     return peer.received(0);
   }
 
-  std::string path;
+  ScratchDirectory files;
+  const std::string path = files.file("body");
 };
 
 TEST_F(HttpFetchClientTest, SendsTheRequestLineCustomLinesAndHostLine) {

@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "net/http_client/http_fetch_client.h"
 #include "tests/support/random_bytes.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/scripted_peer.h"
 
 // The client against an independent server: Python's http.server on loopback.
@@ -83,11 +83,6 @@ class PythonServer {
   bool ready_ = false;
 };
 
-std::string Content(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(HttpRealServerTest, DownloadsFilesByteForByte) {
   // Also skipped where no POSIX shell can run it, as in a Windows build.
   if (!fs::exists(kPython) || std::system((kPython + " -c '' >/dev/null 2>&1").c_str()) != 0) {
@@ -104,7 +99,7 @@ TEST(HttpRealServerTest, DownloadsFilesByteForByte) {
               NetResult::Success)
         << name;
     EXPECT_EQ(client.statusCode(), 200) << name;
-    EXPECT_TRUE(Content(server.path(name)) == data) << name << " bytes differ";
+    EXPECT_TRUE(FileText(server.path(name).string()) == data) << name << " bytes differ";
   }
 }
 
