@@ -44,13 +44,11 @@ int ProbeLoopback(int port, bool connecting) {
 class PythonServer {
  public:
   PythonServer() {
-    std::random_device random;
-    root_ = fs::temp_directory_path() / ("zv-real-" + std::to_string(random()));
-    fs::create_directories(root_ / "served");
+    fs::create_directories(path("served"));
     port_ = ProbeLoopback(0, false);
     const std::string start = kPython + " -m http.server " + std::to_string(port_) +
-                              " --bind 127.0.0.1 --directory '" + (root_ / "served").string() +
-                              "' >/dev/null 2>&1 & echo $! >'" + (root_ / "pid").string() + "'";
+                              " --bind 127.0.0.1 --directory '" + path("served") +
+                              "' >/dev/null 2>&1 & echo $! >'" + path("pid") + "'";
     if (std::system(start.c_str()) != 0) {
       return;
     }
@@ -62,23 +60,21 @@ class PythonServer {
   }
   ~PythonServer() {
     long pid = 0;
-    if (std::ifstream(root_ / "pid") >> pid && pid > 0 &&
+    if (std::ifstream(path("pid")) >> pid && pid > 0 &&
         std::system(("kill " + std::to_string(pid)).c_str()) != 0) {
       ADD_FAILURE() << "http.server " << pid << " could not be stopped";
     }
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   bool ready() const { return ready_; }
   std::string url(const std::string& name) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
   }
-  fs::path path(const std::string& name) const { return root_ / name; }
+  std::string path(const std::string& name) const { return root_.file(name); }
 
  private:
   test_support::SocketsInUse sockets_;
-  fs::path root_;
+  ScratchDirectory root_;
   int port_ = 0;
   bool ready_ = false;
 };
@@ -95,11 +91,11 @@ TEST(HttpRealServerTest, DownloadsFilesByteForByte) {
     const std::string data = RandomBytes(static_cast<std::size_t>(size), std::random_device{}());
     std::ofstream(server.path("served/" + name), std::ios::binary) << data;
     HttpFetchClient client;
-    EXPECT_EQ(client.getToFile(server.url(name).c_str(), server.path(name).string().c_str()),
+    EXPECT_EQ(client.getToFile(server.url(name).c_str(), server.path(name).c_str()),
               NetResult::Success)
         << name;
     EXPECT_EQ(client.statusCode(), 200) << name;
-    EXPECT_TRUE(FileText(server.path(name).string()) == data) << name << " bytes differ";
+    EXPECT_TRUE(FileText(server.path(name)) == data) << name << " bytes differ";
   }
 }
 
