@@ -1,5 +1,6 @@
 #include "net/http_client/http_fetch_client.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -328,11 +329,7 @@ NetResult HttpFetchClient::parseUrl(const char* url, char* pathOut, int pathCapa
     pathOut[0] = '\0';
   }
   std::string text = url;
-  for (char& c : text) {
-    if (c == '\\') {
-      c = '/';
-    }
-  }
+  std::replace(text.begin(), text.end(), '\\', '/');
   const bool hasScheme = text.find("://") != std::string::npos;
   NetResult result = NetResult::Success;
   char hostPart[kPathCapacity];

@@ -123,10 +123,9 @@ NetResult ConnectionWorker::connectTo(unsigned port, const char* host, int timeo
   if (socket != INVALID_SOCKET) {
     return reportResult(NetResult::AlreadyOpen);
   }
-  std::string dotted;
+  std::string dotted = host != nullptr ? host : "";
   if (host == nullptr ||
-      (CUT_WSClient::isDottedAddress(host) ? (dotted = host, false)
-                                           : !platform::ResolveIPv4(host, dotted))) {
+      (!CUT_WSClient::isDottedAddress(host) && !platform::ResolveIPv4(host, dotted))) {
     return reportResult(NetResult::AddressResolveFailed);
   }
   std::snprintf(addressText, sizeof addressText, "%.30s", dotted.c_str());
