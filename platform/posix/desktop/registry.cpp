@@ -263,12 +263,8 @@ std::optional<std::string> DataFromDesktopEntry(const std::string& text) {
 // Where the desktop looks for the user's autostart entries: $XDG_CONFIG_HOME/autostart, where
 // that is an absolute path, else ~/.config/autostart. Empty when there is no home to be found.
 std::string AutostartFolder() {
-  const char* configHome = std::getenv("XDG_CONFIG_HOME");
-  if (configHome != nullptr && configHome[0] == '/') {
-    return std::string(configHome) + "/autostart";
-  }
-  const std::string home = HomeDirectory();
-  return home.empty() || home[0] != '/' ? std::string() : home + "/.config/autostart";
+  const std::string config = XdgBaseDirectory("XDG_CONFIG_HOME", "/.config");
+  return !config.empty() && config[0] == '/' ? config + "/autostart" : std::string();
 }
 
 // Creates `folder` and its missing parents, private to the user.
@@ -286,17 +282,15 @@ LSTATUS WriteFileAtomically(const std::string& folder, const std::string& path,
   std::string temporary = folder + "/." + CurrentProgramNames().autostartFileName + ".XXXXXX";
   int descriptor = mkstemp(&temporary[0]);
   if (descriptor < 0) {
-    return static_cast<LSTATUS>(ErrorFromErrno(errno));
+    return ErrorFromErrno(errno);
   }
-  bool written = WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0;
-  if (close(descriptor) != 0) {
-    written = false;
-  }
-  if (!written || !ReplaceFile(temporary, path)) {
+  const bool written = WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0;
+  const bool closed = close(descriptor) == 0;
+  if (!written || !closed || !ReplaceFile(temporary, path)) {
     unlink(temporary.c_str());
-    return static_cast<LSTATUS>(ERROR_WRITE_FAULT);
+    return ERROR_WRITE_FAULT;
   }
-  return static_cast<LSTATUS>(ERROR_SUCCESS);
+  return ERROR_SUCCESS;
 }
 
 // The autostart entry behind the program's value.
@@ -306,11 +300,11 @@ class AutostartEntry {
 
   LSTATUS Read(std::string& data) const {
     if (folder_.empty()) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
     std::ifstream file(Path(), std::ios::binary);
     if (!file) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
     std::string text(kMaxEntryFileSize + 1, '\0');
     file.read(&text[0], static_cast<std::streamsize>(text.size()));
@@ -318,18 +312,15 @@ class AutostartEntry {
     std::optional<std::string> stored =
         text.size() <= kMaxEntryFileSize ? DataFromDesktopEntry(text) : std::nullopt;
     if (!stored) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
     data = *stored;
-    return static_cast<LSTATUS>(ERROR_SUCCESS);
+    return ERROR_SUCCESS;
   }
 
   LSTATUS Write(const std::string& data) const {
-    if (folder_.empty()) {
-      return static_cast<LSTATUS>(ERROR_PATH_NOT_FOUND);
-    }
-    if (!MakeFolders(folder_)) {
-      return static_cast<LSTATUS>(ERROR_PATH_NOT_FOUND);
+    if (folder_.empty() || !MakeFolders(folder_)) {
+      return ERROR_PATH_NOT_FOUND;
     }
     return WriteFileAtomically(folder_, Path(), DesktopEntryText(data));
   }
@@ -337,10 +328,9 @@ class AutostartEntry {
   // The file goes whatever it holds: its name is the program's.
   LSTATUS Remove() const {
     if (folder_.empty()) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
-    return static_cast<LSTATUS>(unlink(Path().c_str()) == 0 ? ERROR_SUCCESS
-                                                            : ErrorFromErrno(errno));
+    return unlink(Path().c_str()) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
   }
 
  private:
@@ -353,9 +343,9 @@ class AutostartEntry {
 LSTATUS CheckKey(HKEY key, REGSAM right) {
   std::shared_ptr<RunKeyHandle> runKey = LookUpHandle<RunKeyHandle>(key);
   if (!runKey) {
-    return static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+    return ERROR_INVALID_HANDLE;
   }
-  return static_cast<LSTATUS>(runKey->Allows(right) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+  return runKey->Allows(right) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -363,16 +353,16 @@ LSTATUS CheckKey(HKEY key, REGSAM right) {
 
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM desired, PHKEY result) {
   if (result == nullptr) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   *result = nullptr;
   if (key != HKEY_CURRENT_USER ||
       !platform::EqualsIgnoringAsciiCase(subKey, platform::kRunKeyPath)) {
-    return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    return ERROR_FILE_NOT_FOUND;
   }
   *result = static_cast<HKEY>(
       platform::RegisterHandle(std::make_shared<platform::RunKeyHandle>(desired)));
-  return static_cast<LSTATUS>(ERROR_SUCCESS);
+  return ERROR_SUCCESS;
 }
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -381,10 +371,10 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
     return checked;
   }
   if (reserved != nullptr || (data != nullptr && size == nullptr)) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   if (!platform::IsAutostartValue(valueName)) {
-    return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    return ERROR_FILE_NOT_FOUND;
   }
   std::string stored;
   if (LSTATUS read = platform::AutostartEntry().Read(stored); read != ERROR_SUCCESS) {
@@ -394,14 +384,14 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
     *type = REG_SZ;
   }
   if (size == nullptr) {
-    return static_cast<LSTATUS>(ERROR_SUCCESS);
+    return ERROR_SUCCESS;
   }
   const bool fits = data == nullptr || *size >= stored.size();
   if (data != nullptr && fits) {
     std::memcpy(data, stored.data(), stored.size());
   }
   *size = static_cast<DWORD>(stored.size());
-  return static_cast<LSTATUS>(fits ? ERROR_SUCCESS : ERROR_MORE_DATA);
+  return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
@@ -410,15 +400,15 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD typ
     return checked;
   }
   if (!platform::IsAutostartValue(valueName)) {
-    return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
+    return ERROR_ACCESS_DENIED;
   }
   if (type != REG_SZ || (data == nullptr && size != 0) || size > platform::kMaxDataSize) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   std::string bytes = data != nullptr ? std::string(reinterpret_cast<const char*>(data), size) : "";
   std::string command = bytes.substr(0, bytes.find('\0'));
   if (!platform::IsStartableCommand(command)) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   return platform::AutostartEntry().Write(bytes);
 }
@@ -428,17 +418,17 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
     return checked;
   }
   if (!platform::IsAutostartValue(valueName)) {
-    return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    return ERROR_FILE_NOT_FOUND;
   }
   return platform::AutostartEntry().Remove();
 }
 
 LSTATUS RegCloseKey(HKEY key) {
   if (key == HKEY_CURRENT_USER) {
-    return static_cast<LSTATUS>(ERROR_SUCCESS);  // a predefined key is never really open
+    return ERROR_SUCCESS;  // a predefined key is never really open
   }
   if (!platform::LookUpHandle<platform::RunKeyHandle>(key) || !CloseHandle(key)) {
-    return static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+    return ERROR_INVALID_HANDLE;
   }
-  return static_cast<LSTATUS>(ERROR_SUCCESS);
+  return ERROR_SUCCESS;
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 
 #include "platform/posix/kernel/system_calls.h"
@@ -26,7 +27,6 @@ using resources::ControlKind;
 constexpr int kEscapeSequenceWaitMs = 40;
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT};
-constexpr std::size_t kFatalSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 
 // The terminal modes to put back, for the exit and fatal-signal paths as well as Stop. Plain
 // data set before `modesFd` is published, because a signal handler reads it. One front end at a
@@ -34,7 +34,7 @@ constexpr std::size_t kFatalSignalCount = sizeof kFatalSignals / sizeof kFatalSi
 std::atomic<bool> modesClaimed{false};
 std::atomic<int> modesFd{-1};
 termios savedModes;
-struct sigaction previousFatalActions[kFatalSignalCount];
+struct sigaction previousFatalActions[std::size(kFatalSignals)];
 
 void RestoreSavedModes() {
   const int fd = modesFd.load();
@@ -51,7 +51,7 @@ extern "C" void RestoreModesAtExit() {
 // signal (blocked while we run) or the faulting instruction repeated reaches that handler.
 extern "C" void RestoreModesOnFatalSignal(int signalNumber) {
   RestoreSavedModes();
-  for (std::size_t i = 0; i < kFatalSignalCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
     if (kFatalSignals[i] == signalNumber) {
       sigaction(signalNumber, &previousFatalActions[i], nullptr);
     }
@@ -71,14 +71,14 @@ bool ClaimTerminalModes(int fd, const termios& modes) {
   struct sigaction action {};
   action.sa_handler = RestoreModesOnFatalSignal;
   sigemptyset(&action.sa_mask);
-  for (std::size_t i = 0; i < kFatalSignalCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
     sigaction(kFatalSignals[i], &action, &previousFatalActions[i]);
   }
   return true;
 }
 
 void ReleaseTerminalModes() {
-  for (std::size_t i = 0; i < kFatalSignalCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
     sigaction(kFatalSignals[i], &previousFatalActions[i], nullptr);
   }
   RestoreSavedModes();
