@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -31,27 +32,20 @@ constexpr char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 constexpr char kDataKey[] = "X-Zarnik-Viewer-Data";
 constexpr std::size_t kMaxDataSize = 32 * 1024;
 constexpr std::size_t kMaxEntryFileSize = 4 * kMaxDataSize;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-bool EqualsIgnoringAsciiCase(const char* text, const char* expected) {
-  if (text == nullptr) {
-    return false;
-  }
-  for (; *text != '\0' && *expected != '\0'; ++text, ++expected) {
-    auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(*text) != lower(*expected)) {
-      return false;
-    }
-  }
-  return *text == *expected;
+bool EqualsIgnoringAsciiCase(const char* text, const std::string& expected) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return text != nullptr && std::strlen(text) == expected.size() &&
+         std::equal(expected.begin(), expected.end(), text,
+                    [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 // The program's value, once the program has given its names.
 bool IsAutostartValue(LPCSTR valueName) {
   const ProgramNames names = CurrentProgramNames();
   return !names.runValueName.empty() && !names.autostartFileName.empty() &&
-         EqualsIgnoringAsciiCase(valueName, names.runValueName.c_str());
+         EqualsIgnoringAsciiCase(valueName, names.runValueName);
 }
 
 // An open Run key, with the rights it was opened for.
@@ -176,14 +170,13 @@ std::string ExecLine(const std::string& command) {
 // Percent-encodes every byte that is not plain printable ASCII, and the space, %, and backslash,
 // so the line is a valid desktop entry string whatever the data holds (the terminating zero too).
 std::string EncodeData(const std::string& data) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   for (char c : data) {
     auto byte = static_cast<unsigned char>(c);
     if (byte <= 0x20 || byte >= 0x7F || c == '%' || c == '\\') {
       encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
+      encoded += kHexDigits[byte >> 4];
+      encoded += kHexDigits[byte & 0x0F];
     } else {
       encoded += c;
     }
@@ -191,14 +184,10 @@ std::string EncodeData(const std::string& data) {
   return encoded;
 }
 
+// The value of an upper-case hexadecimal digit, the only case the encoder writes; -1 for others.
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;  // the encoder writes upper case only
+  const char* found = c != '\0' ? std::strchr(kHexDigits, c) : nullptr;
+  return found != nullptr ? static_cast<int>(found - kHexDigits) : -1;
 }
 
 std::optional<std::string> DecodeData(const std::string& encoded) {

@@ -294,10 +294,11 @@ TerminalFrontEnd::KeyPress TerminalFrontEnd::NextKey() {
   if (result == ReadResult::kEnd) {
     return KeyPress{};
   }
-  if (result == ReadResult::kByte && next != '[' && next != 'O') {
-    pushedBack_ = static_cast<unsigned char>(next);  // typed right after Esc: the next key
+  if (result == ReadResult::kTimeOut) {
+    return KeyPress{Key::kEscape, 0};
   }
-  if (result == ReadResult::kTimeOut || pushedBack_ >= 0) {
+  if (next != '[' && next != 'O') {
+    pushedBack_ = static_cast<unsigned char>(next);  // typed right after Esc: the next key
     return KeyPress{Key::kEscape, 0};
   }
   char finalByte = 0;
@@ -509,13 +510,12 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
 // ---- Drawing ----
 
 std::vector<std::string> TerminalFrontEnd::ScreenLinesLocked() const {
-  std::vector<std::string> lines;
   std::string status = "[";
   status += iconShown_ ? IconCharacter(icon_.iconNumber) : ' ';
   status += "] ";
   status += iconShown_ ? Printable(icon_.tip) : "(no tray icon)";
+  std::vector<std::string> lines{status};
   if (menuOpen_) {
-    lines.push_back(status);
     unsigned key = 0;
     for (const MenuItemView& item : menu_.items) {
       if (item.separator) {
@@ -533,7 +533,6 @@ std::vector<std::string> TerminalFrontEnd::ScreenLinesLocked() const {
     lines.push_back("  1-9: choose   Esc: close the menu");
   } else if (!dialogs_.empty()) {
     const OpenDialog& open = dialogs_.back();
-    lines.push_back(status);
     lines.push_back("  == " + Printable(open.view.caption) + " ==");
     for (std::size_t i = 0; i < open.view.controls.size(); ++i) {
       const DialogControlView& control = open.view.controls[i];
@@ -560,7 +559,7 @@ std::vector<std::string> TerminalFrontEnd::ScreenLinesLocked() const {
     }
     lines.push_back("  Tab/arrows: move   Space: toggle, press   Enter: press   Esc: Cancel");
   } else {
-    lines.push_back(status + "   (Enter/m: menu, l: left click)");
+    lines[0] += "   (Enter/m: menu, l: left click)";
   }
   if (!notice_.empty()) {
     lines.push_back("  " + Printable(notice_));
