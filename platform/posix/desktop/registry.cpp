@@ -212,14 +212,9 @@ std::optional<std::string> DecodeData(const std::string& encoded) {
 }
 
 std::string DesktopEntryText(const std::string& data) {
-  std::string command = data.substr(0, data.find('\0'));
-  std::ostringstream text;
-  text << "[Desktop Entry]\n"
-       << "Type=Application\n"
-       << "Name=" << CurrentProgramNames().runValueName << "\n"
-       << "Exec=" << ExecLine(command) << "\n"
-       << kDataKey << "=" << EncodeData(data) << "\n";
-  return text.str();
+  const std::string command = data.substr(0, data.find('\0'));
+  return "[Desktop Entry]\nType=Application\nName=" + CurrentProgramNames().runValueName +
+         "\nExec=" + ExecLine(command) + "\n" + kDataKey + "=" + EncodeData(data) + "\n";
 }
 
 // The data kept in an entry's text; none when the entry does not hold it (written by hand or by

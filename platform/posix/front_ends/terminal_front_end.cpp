@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <mutex>
 
@@ -447,9 +448,8 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
     current = buffer.data();
   }
 
-  enum class Action { kNone, kSetText, kToggle, kPress } action = Action::kNone;
-  int target = focused.id;
-  std::string text;
+  // What the key does to the dialog, done once the lock is let go.
+  std::function<void()> act;
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (dialogs_.empty() || dialogs_.back().view.dialog != dialog) {
@@ -471,39 +471,28 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
                                    return IsPushButton(control.kind) && control.text == "Cancel";
                                  });
       if (cancel != open.view.controls.end()) {
-        action = Action::kPress;
-        target = cancel->id;
+        act = [dialog, id = cancel->id] { PressDialogButton(dialog, id); };
       }
+    } else if (IsEdit(focused.kind) && press.key == Key::kEnter) {
+      MoveFocus(open, true);
     } else if (IsEdit(focused.kind)) {
       std::string& typed = open.typed[focused.id];
       if (press.key == Key::kCharacter) {
         typed.push_back(press.character);
-        action = Action::kSetText;
       } else if (press.key == Key::kBackspace && !typed.empty()) {
         typed.pop_back();
-        action = Action::kSetText;
-      } else if (press.key == Key::kEnter) {
-        MoveFocus(open, true);
+      } else {
+        return;
       }
-      text = typed;
+      act = [dialog, id = focused.id, text = typed] { SetDialogControlText(dialog, id, text); };
     } else if (focused.kind == ControlKind::kCheckBox && activate) {
-      action = Action::kToggle;
+      act = [dialog, id = focused.id] { ToggleDialogCheckBox(dialog, id); };
     } else if (IsPushButton(focused.kind) && activate) {
-      action = Action::kPress;
+      act = [dialog, id = focused.id] { PressDialogButton(dialog, id); };
     }
   }
-  switch (action) {
-    case Action::kSetText:
-      SetDialogControlText(dialog, target, text);
-      break;
-    case Action::kToggle:
-      ToggleDialogCheckBox(dialog, target);
-      break;
-    case Action::kPress:
-      PressDialogButton(dialog, target);
-      break;
-    case Action::kNone:
-      break;
+  if (act) {
+    act();
   }
 }
 
