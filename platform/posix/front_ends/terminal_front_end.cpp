@@ -134,7 +134,7 @@ char TerminalFrontEnd::IconCharacter(int iconNumber) {
 }
 
 bool TerminalFrontEnd::Start() {
-  if (started_) {
+  if (stop_) {
     return true;
   }
   termios modes;
@@ -158,7 +158,6 @@ bool TerminalFrontEnd::Start() {
   raw.c_cc[VTIME] = 0;
   tcsetattr(inputFd_, TCSANOW, &raw);
   pushedBack_ = -1;
-  started_ = true;
   reader_ = std::thread(&TerminalFrontEnd::ReadKeys, this);
   std::lock_guard<std::mutex> hold(lock_);
   attached_ = true;
@@ -167,19 +166,18 @@ bool TerminalFrontEnd::Start() {
 }
 
 void TerminalFrontEnd::Stop() {
-  if (!started_) {
+  if (!stop_) {
     return;
   }
   stop_->Wake();
   reader_.join();
-  stop_.reset();
   {
     std::lock_guard<std::mutex> hold(lock_);
     EraseLocked();
     attached_ = false;
   }
   ReleaseTerminalModes();
-  started_ = false;
+  stop_.reset();
 }
 
 // ---- What the layer tells us ----
