@@ -353,15 +353,8 @@ void TerminalFrontEnd::HandleKey(const KeyPress& press) {
 }
 
 void TerminalFrontEnd::HandleStatusKey(const KeyPress& press) {
-  UINT down;
-  UINT up;
-  if (press.key == Key::kEnter || (press.key == Key::kCharacter && press.character == 'm')) {
-    down = WM_RBUTTONDOWN;
-    up = WM_RBUTTONUP;
-  } else if (press.key == Key::kCharacter && press.character == 'l') {
-    down = WM_LBUTTONDOWN;
-    up = WM_LBUTTONUP;
-  } else {
+  const bool right = press.key == Key::kEnter || press.Is('m');
+  if (!right && !press.Is('l')) {
     return;
   }
   NotifyIconView icon;
@@ -374,8 +367,8 @@ void TerminalFrontEnd::HandleStatusKey(const KeyPress& press) {
     icon = icon_;
   }
   // A click is a press and a release, as the notification area reports it.
-  PostNotifyIconMouseEvent(icon.owner, icon.id, down);
-  PostNotifyIconMouseEvent(icon.owner, icon.id, up);
+  PostNotifyIconMouseEvent(icon.owner, icon.id, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN);
+  PostNotifyIconMouseEvent(icon.owner, icon.id, right ? WM_RBUTTONUP : WM_LBUTTONUP);
 }
 
 void TerminalFrontEnd::HandleMenuKey(const KeyPress& press, const MenuView& menu) {
@@ -457,8 +450,7 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
     if (needsText) {
       open.typed.emplace(focused.id, current);  // unless typing got there first
     }
-    const bool activate =
-        press.key == Key::kEnter || (press.key == Key::kCharacter && press.character == ' ');
+    const bool activate = press.key == Key::kEnter || press.Is(' ');
     if (press.key == Key::kTab || press.key == Key::kDown) {
       MoveFocus(open, true);
     } else if (press.key == Key::kBackTab || press.key == Key::kUp) {

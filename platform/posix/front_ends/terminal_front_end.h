@@ -67,6 +67,7 @@ class TerminalFrontEnd : public FrontEnd {
   struct KeyPress {
     Key key = Key::kNone;
     char character = 0;
+    bool Is(char typed) const { return key == Key::kCharacter && character == typed; }
   };
   struct OpenDialog {
     DialogView view;
