@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 
 #include "platform/posix/front_ends/front_end.h"
 #include "platform/posix/front_ends/terminal_front_end.h"
+#include "platform/posix/kernel/wakeable_wait.h"
 #include "platform/win32.h"
 #include "tests/platform/posix/desktop/recording_window.h"
 
@@ -32,17 +32,11 @@ constexpr UINT kTrayCallback = WM_USER + 1;
 class PtyReader {
  public:
   explicit PtyReader(int master) : master_(master) {
-    if (pipe(stop_) != 0) {
-      stop_[0] = stop_[1] = -1;
-    }
     thread_ = std::thread([this] { Drain(); });
   }
   ~PtyReader() {
-    const char stop = 0;
-    (void)!write(stop_[1], &stop, 1);
+    stop_->Wake();
     thread_.join();
-    close(stop_[0]);
-    close(stop_[1]);
   }
 
   std::string Output() {
@@ -61,11 +55,7 @@ class PtyReader {
 
  private:
   void Drain() {
-    for (;;) {
-      pollfd watched[2] = {{stop_[0], POLLIN, 0}, {master_, POLLIN, 0}};
-      if (poll(watched, 2, -1) <= 0 || watched[0].revents != 0) {
-        return;
-      }
+    while (stop_->WaitReadable(master_, -1) == platform::WakeableWait::Result::kReadable) {
       char buffer[1024];
       const ssize_t got = read(master_, buffer, sizeof buffer);
       if (got <= 0) {
@@ -78,7 +68,7 @@ class PtyReader {
   }
 
   int master_;
-  int stop_[2];
+  const std::unique_ptr<platform::WakeableWait> stop_ = platform::WakeableWait::Create();
   std::thread thread_;
   std::mutex lock_;
   std::condition_variable arrived_;
