@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,11 +20,10 @@
 namespace {
 
 using desktop_test::DispatchFor;
+using desktop_test::kTrayCallback;
 using desktop_test::RecordingWindow;
 using platform::TerminalFrontEnd;
 using namespace std::chrono_literals;
-
-constexpr UINT kTrayCallback = WM_USER + 1;
 
 // Drains the controlling side of a pseudo-terminal into a string on a thread of its own, so the
 // front end never blocks on a full terminal, and lets the test wait for text with a limit.
@@ -101,13 +99,7 @@ class TerminalFrontEndTest : public ::testing::Test {
   }
 
   void AddTrayIcon(HWND owner, int picture, const char* tip, DWORD message = NIM_ADD) {
-    NOTIFYICONDATAA data{};
-    data.cbSize = 88;
-    data.hWnd = owner;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = kTrayCallback;
-    data.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(static_cast<WORD>(picture)));
-    std::strncpy(data.szTip, tip, sizeof data.szTip - 1);
+    NOTIFYICONDATAA data = desktop_test::TrayIconData(instance_, owner, picture, tip);
     ASSERT_TRUE(Shell_NotifyIconA(message, &data));
   }
 
