@@ -72,7 +72,4 @@ class MessageQueue {
   bool closed_ = false;
 };
 
-/// Fills the time and cursor fields of a message about to be handed out.
-void StampMessage(MSG* message);
-
 }  // namespace platform

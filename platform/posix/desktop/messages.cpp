@@ -73,15 +73,15 @@ bool MessageQueue::Take(MSG* message, HWND window, UINT first, UINT last, bool w
     auto found = std::find_if(posted_.begin(), posted_.end(), [&](const Posted& candidate) {
       return candidate.task || Matches(candidate.message, window, first, last);
     });
-    if (found != posted_.end() && found->task) {
-      Task task = std::move(found->task);
-      posted_.erase(found);
-      lock.unlock();
-      task();
-      lock.lock();
-      continue;
-    }
     if (found != posted_.end()) {
+      if (found->task) {
+        Task task = std::move(found->task);
+        posted_.erase(found);
+        lock.unlock();
+        task();
+        lock.lock();
+        continue;
+      }
       *message = found->message;
       if (remove) {
         posted_.erase(found);
@@ -90,7 +90,7 @@ bool MessageQueue::Take(MSG* message, HWND window, UINT first, UINT last, bool w
     }
     if (quitPosted_) {
       *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(exitCode_), 0, 0, {0, 0}};
-      quitPosted_ = quitPosted_ && !remove;
+      quitPosted_ = !remove;
       return true;
     }
     const Clock::time_point now = Clock::now();
@@ -194,14 +194,6 @@ void MessageQueue::Close() {
   timers_.clear();
 }
 
-void StampMessage(MSG* message) {
-  using std::chrono::duration_cast;
-  using std::chrono::milliseconds;
-  message->time = static_cast<DWORD>(
-      duration_cast<milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
-  GetCursorPos(&message->pt);
-}
-
 }  // namespace platform
 
 using platform::MessageQueue;
@@ -220,6 +212,15 @@ std::shared_ptr<MessageQueue> QueueOf(HWND window) {
   return record ? record->queue : nullptr;
 }
 
+// Fills the time and cursor fields of a message about to be handed out.
+void StampMessage(MSG* message) {
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  message->time = static_cast<DWORD>(
+      duration_cast<milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+  GetCursorPos(&message->pt);
+}
+
 BOOL TakeMessage(LPMSG message, HWND window, UINT first, UINT last, bool wait, bool remove) {
   if (message == nullptr || (window != nullptr && !TheOne<WindowTable>().Find(window))) {
     return -1;
@@ -227,7 +228,7 @@ BOOL TakeMessage(LPMSG message, HWND window, UINT first, UINT last, bool wait, b
   if (!MessageQueue::OfThisThread()->Take(message, window, first, last, wait, remove)) {
     return FALSE;
   }
-  platform::StampMessage(message);
+  StampMessage(message);
   return message->message == WM_QUIT && wait ? FALSE : TRUE;
 }
 

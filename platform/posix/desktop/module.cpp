@@ -60,14 +60,11 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     platform::SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  if (path.size() >= size) {
-    std::memcpy(fileName, path.data(), size - 1);
-    fileName[size - 1] = '\0';
-    platform::SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  std::memcpy(fileName, path.data(), path.size());
-  fileName[path.size()] = '\0';
-  platform::SetLastErrorCode(ERROR_SUCCESS);
-  return static_cast<DWORD>(path.size());
+  // As on Windows, a path too long is cut to the buffer, and the whole buffer's size returned.
+  const bool fits = path.size() < size;
+  const std::size_t copied = fits ? path.size() : size - 1;
+  std::memcpy(fileName, path.data(), copied);
+  fileName[copied] = '\0';
+  platform::SetLastErrorCode(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+  return fits ? static_cast<DWORD>(copied) : size;
 }

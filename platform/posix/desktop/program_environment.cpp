@@ -16,16 +16,6 @@ namespace {
 
 constexpr char kProgramFolder[] = "zarnik-viewer";
 
-// $VARIABLE when it is set to an absolute path (as the XDG rules ask), else HOME + `fallback`.
-std::string BaseDirectory(const char* variable, const char* fallback) {
-  const char* value = std::getenv(variable);
-  if (value != nullptr && *value == '/') {
-    return value;
-  }
-  const std::string home = HomeDirectory();
-  return home.empty() ? std::string() : home + fallback;
-}
-
 // A directory of our own at `path`: made with mode 0700 when missing; an existing one must be a
 // real directory (not a link) owned by this user, and is made private.
 bool MakePrivateDirectory(const std::string& path) {
@@ -82,7 +72,7 @@ bool EnsureTempDirectory() {
     path = std::string(runtime) + "/" + kProgramFolder;
   }
   if (!MakePrivateDirectory(path) &&
-      !MakeProgramDirectory(BaseDirectory("XDG_CACHE_HOME", "/.cache"), path)) {
+      !MakeProgramDirectory(XdgBaseDirectory("XDG_CACHE_HOME", "/.cache"), path)) {
     return false;
   }
   return setenv("TEMP", path.c_str(), 1) == 0;
@@ -93,7 +83,7 @@ bool EnterSettingsDirectory(const char* programDirectory) {
     return true;
   }
   std::string path;
-  return MakeProgramDirectory(BaseDirectory("XDG_CONFIG_HOME", "/.config"), path) &&
+  return MakeProgramDirectory(XdgBaseDirectory("XDG_CONFIG_HOME", "/.config"), path) &&
          chdir(path.c_str()) == 0;
 }
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -31,27 +32,20 @@ constexpr char kRunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 constexpr char kDataKey[] = "X-Zarnik-Viewer-Data";
 constexpr std::size_t kMaxDataSize = 32 * 1024;
 constexpr std::size_t kMaxEntryFileSize = 4 * kMaxDataSize;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-bool EqualsIgnoringAsciiCase(const char* text, const char* expected) {
-  if (text == nullptr) {
-    return false;
-  }
-  for (; *text != '\0' && *expected != '\0'; ++text, ++expected) {
-    auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(*text) != lower(*expected)) {
-      return false;
-    }
-  }
-  return *text == *expected;
+bool EqualsIgnoringAsciiCase(const char* text, const std::string& expected) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return text != nullptr && std::strlen(text) == expected.size() &&
+         std::equal(expected.begin(), expected.end(), text,
+                    [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 // The program's value, once the program has given its names.
 bool IsAutostartValue(LPCSTR valueName) {
   const ProgramNames names = CurrentProgramNames();
   return !names.runValueName.empty() && !names.autostartFileName.empty() &&
-         EqualsIgnoringAsciiCase(valueName, names.runValueName.c_str());
+         EqualsIgnoringAsciiCase(valueName, names.runValueName);
 }
 
 // An open Run key, with the rights it was opened for.
@@ -176,14 +170,13 @@ std::string ExecLine(const std::string& command) {
 // Percent-encodes every byte that is not plain printable ASCII, and the space, %, and backslash,
 // so the line is a valid desktop entry string whatever the data holds (the terminating zero too).
 std::string EncodeData(const std::string& data) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   for (char c : data) {
     auto byte = static_cast<unsigned char>(c);
     if (byte <= 0x20 || byte >= 0x7F || c == '%' || c == '\\') {
       encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
+      encoded += kHexDigits[byte >> 4];
+      encoded += kHexDigits[byte & 0x0F];
     } else {
       encoded += c;
     }
@@ -191,14 +184,10 @@ std::string EncodeData(const std::string& data) {
   return encoded;
 }
 
+// The value of an upper-case hexadecimal digit, the only case the encoder writes; -1 for others.
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;  // the encoder writes upper case only
+  const char* found = c != '\0' ? std::strchr(kHexDigits, c) : nullptr;
+  return found != nullptr ? static_cast<int>(found - kHexDigits) : -1;
 }
 
 std::optional<std::string> DecodeData(const std::string& encoded) {
@@ -223,14 +212,9 @@ std::optional<std::string> DecodeData(const std::string& encoded) {
 }
 
 std::string DesktopEntryText(const std::string& data) {
-  std::string command = data.substr(0, data.find('\0'));
-  std::ostringstream text;
-  text << "[Desktop Entry]\n"
-       << "Type=Application\n"
-       << "Name=" << CurrentProgramNames().runValueName << "\n"
-       << "Exec=" << ExecLine(command) << "\n"
-       << kDataKey << "=" << EncodeData(data) << "\n";
-  return text.str();
+  const std::string command = data.substr(0, data.find('\0'));
+  return "[Desktop Entry]\nType=Application\nName=" + CurrentProgramNames().runValueName +
+         "\nExec=" + ExecLine(command) + "\n" + kDataKey + "=" + EncodeData(data) + "\n";
 }
 
 // The data kept in an entry's text; none when the entry does not hold it (written by hand or by
@@ -263,12 +247,8 @@ std::optional<std::string> DataFromDesktopEntry(const std::string& text) {
 // Where the desktop looks for the user's autostart entries: $XDG_CONFIG_HOME/autostart, where
 // that is an absolute path, else ~/.config/autostart. Empty when there is no home to be found.
 std::string AutostartFolder() {
-  const char* configHome = std::getenv("XDG_CONFIG_HOME");
-  if (configHome != nullptr && configHome[0] == '/') {
-    return std::string(configHome) + "/autostart";
-  }
-  const std::string home = HomeDirectory();
-  return home.empty() || home[0] != '/' ? std::string() : home + "/.config/autostart";
+  const std::string config = XdgBaseDirectory("XDG_CONFIG_HOME", "/.config");
+  return !config.empty() && config[0] == '/' ? config + "/autostart" : std::string();
 }
 
 // Creates `folder` and its missing parents, private to the user.
@@ -286,17 +266,15 @@ LSTATUS WriteFileAtomically(const std::string& folder, const std::string& path,
   std::string temporary = folder + "/." + CurrentProgramNames().autostartFileName + ".XXXXXX";
   int descriptor = mkstemp(&temporary[0]);
   if (descriptor < 0) {
-    return static_cast<LSTATUS>(ErrorFromErrno(errno));
+    return ErrorFromErrno(errno);
   }
-  bool written = WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0;
-  if (close(descriptor) != 0) {
-    written = false;
-  }
-  if (!written || !ReplaceFile(temporary, path)) {
+  const bool written = WriteAll(descriptor, text) && fchmod(descriptor, 0644) == 0;
+  const bool closed = close(descriptor) == 0;
+  if (!written || !closed || !ReplaceFile(temporary, path)) {
     unlink(temporary.c_str());
-    return static_cast<LSTATUS>(ERROR_WRITE_FAULT);
+    return ERROR_WRITE_FAULT;
   }
-  return static_cast<LSTATUS>(ERROR_SUCCESS);
+  return ERROR_SUCCESS;
 }
 
 // The autostart entry behind the program's value.
@@ -306,11 +284,11 @@ class AutostartEntry {
 
   LSTATUS Read(std::string& data) const {
     if (folder_.empty()) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
     std::ifstream file(Path(), std::ios::binary);
     if (!file) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
     std::string text(kMaxEntryFileSize + 1, '\0');
     file.read(&text[0], static_cast<std::streamsize>(text.size()));
@@ -318,18 +296,15 @@ class AutostartEntry {
     std::optional<std::string> stored =
         text.size() <= kMaxEntryFileSize ? DataFromDesktopEntry(text) : std::nullopt;
     if (!stored) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
     data = *stored;
-    return static_cast<LSTATUS>(ERROR_SUCCESS);
+    return ERROR_SUCCESS;
   }
 
   LSTATUS Write(const std::string& data) const {
-    if (folder_.empty()) {
-      return static_cast<LSTATUS>(ERROR_PATH_NOT_FOUND);
-    }
-    if (!MakeFolders(folder_)) {
-      return static_cast<LSTATUS>(ERROR_PATH_NOT_FOUND);
+    if (folder_.empty() || !MakeFolders(folder_)) {
+      return ERROR_PATH_NOT_FOUND;
     }
     return WriteFileAtomically(folder_, Path(), DesktopEntryText(data));
   }
@@ -337,10 +312,9 @@ class AutostartEntry {
   // The file goes whatever it holds: its name is the program's.
   LSTATUS Remove() const {
     if (folder_.empty()) {
-      return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+      return ERROR_FILE_NOT_FOUND;
     }
-    return static_cast<LSTATUS>(unlink(Path().c_str()) == 0 ? ERROR_SUCCESS
-                                                            : ErrorFromErrno(errno));
+    return unlink(Path().c_str()) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
   }
 
  private:
@@ -353,9 +327,9 @@ class AutostartEntry {
 LSTATUS CheckKey(HKEY key, REGSAM right) {
   std::shared_ptr<RunKeyHandle> runKey = LookUpHandle<RunKeyHandle>(key);
   if (!runKey) {
-    return static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+    return ERROR_INVALID_HANDLE;
   }
-  return static_cast<LSTATUS>(runKey->Allows(right) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+  return runKey->Allows(right) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -363,16 +337,16 @@ LSTATUS CheckKey(HKEY key, REGSAM right) {
 
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM desired, PHKEY result) {
   if (result == nullptr) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   *result = nullptr;
   if (key != HKEY_CURRENT_USER ||
       !platform::EqualsIgnoringAsciiCase(subKey, platform::kRunKeyPath)) {
-    return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    return ERROR_FILE_NOT_FOUND;
   }
   *result = static_cast<HKEY>(
       platform::RegisterHandle(std::make_shared<platform::RunKeyHandle>(desired)));
-  return static_cast<LSTATUS>(ERROR_SUCCESS);
+  return ERROR_SUCCESS;
 }
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -381,10 +355,10 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
     return checked;
   }
   if (reserved != nullptr || (data != nullptr && size == nullptr)) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   if (!platform::IsAutostartValue(valueName)) {
-    return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    return ERROR_FILE_NOT_FOUND;
   }
   std::string stored;
   if (LSTATUS read = platform::AutostartEntry().Read(stored); read != ERROR_SUCCESS) {
@@ -394,14 +368,14 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
     *type = REG_SZ;
   }
   if (size == nullptr) {
-    return static_cast<LSTATUS>(ERROR_SUCCESS);
+    return ERROR_SUCCESS;
   }
   const bool fits = data == nullptr || *size >= stored.size();
   if (data != nullptr && fits) {
     std::memcpy(data, stored.data(), stored.size());
   }
   *size = static_cast<DWORD>(stored.size());
-  return static_cast<LSTATUS>(fits ? ERROR_SUCCESS : ERROR_MORE_DATA);
+  return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
@@ -410,15 +384,15 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD typ
     return checked;
   }
   if (!platform::IsAutostartValue(valueName)) {
-    return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
+    return ERROR_ACCESS_DENIED;
   }
   if (type != REG_SZ || (data == nullptr && size != 0) || size > platform::kMaxDataSize) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   std::string bytes = data != nullptr ? std::string(reinterpret_cast<const char*>(data), size) : "";
   std::string command = bytes.substr(0, bytes.find('\0'));
   if (!platform::IsStartableCommand(command)) {
-    return static_cast<LSTATUS>(ERROR_INVALID_PARAMETER);
+    return ERROR_INVALID_PARAMETER;
   }
   return platform::AutostartEntry().Write(bytes);
 }
@@ -428,17 +402,17 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
     return checked;
   }
   if (!platform::IsAutostartValue(valueName)) {
-    return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    return ERROR_FILE_NOT_FOUND;
   }
   return platform::AutostartEntry().Remove();
 }
 
 LSTATUS RegCloseKey(HKEY key) {
   if (key == HKEY_CURRENT_USER) {
-    return static_cast<LSTATUS>(ERROR_SUCCESS);  // a predefined key is never really open
+    return ERROR_SUCCESS;  // a predefined key is never really open
   }
   if (!platform::LookUpHandle<platform::RunKeyHandle>(key) || !CloseHandle(key)) {
-    return static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+    return ERROR_INVALID_HANDLE;
   }
-  return static_cast<LSTATUS>(ERROR_SUCCESS);
+  return ERROR_SUCCESS;
 }

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -35,67 +36,48 @@ HINSTANCE ShellResult(std::intptr_t code) {
 // and empty entries would depend on the current directory, so they are skipped.
 std::string FindOpener() {
   const char* variable = std::getenv("PATH");
-  std::string path = variable != nullptr ? variable : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(':', start);
-    if (end == std::string::npos) {
-      end = path.size();
+  std::istringstream path(variable != nullptr ? variable : "/usr/local/bin:/usr/bin:/bin");
+  for (std::string folder; std::getline(path, folder, ':');) {
+    const std::string candidate = folder + "/" + kOpener;
+    struct stat info {};
+    if (!folder.empty() && folder[0] == '/' && stat(candidate.c_str(), &info) == 0 &&
+        S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
     }
-    std::string folder = path.substr(start, end - start);
-    if (!folder.empty() && folder[0] == '/') {
-      std::string candidate = folder + "/" + kOpener;
-      struct stat info {};
-      if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-          access(candidate.c_str(), X_OK) == 0) {
-        return candidate;
-      }
-    }
-    start = end + 1;
   }
   return std::string();
 }
 
-// The spawn settings of a detached helper: a new session, default signal handling and no blocked
-// signals (the caller's threads may block some), the standard streams on /dev/null and none of
-// the program's other descriptors (its listening socket above all).
-class DetachedSpawn {
- public:
-  DetachedSpawn() {
-    posix_spawnattr_init(&attributes_);
-    posix_spawn_file_actions_init(&actions_);
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes_, &none);
-    posix_spawnattr_setsigdefault(&attributes_, &all);
-    posix_spawnattr_setflags(&attributes_,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions_, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions_, 1, 2);
-    posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
-  }
-  ~DetachedSpawn() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attributes_);
-  }
-  DetachedSpawn(const DetachedSpawn&) = delete;
-  DetachedSpawn& operator=(const DetachedSpawn&) = delete;
-
-  // Starts `program` with the one argument `argument`; 0 or the errno of the failure.
-  int Start(const std::string& program, const std::string& argument, pid_t& child) {
-    std::string name = program;
-    std::string only = argument;
-    char* arguments[] = {&name[0], &only[0], nullptr};
-    return posix_spawn(&child, program.c_str(), &actions_, &attributes_, arguments, environ);
-  }
-
- private:
-  posix_spawnattr_t attributes_;
-  posix_spawn_file_actions_t actions_;
-};
+// Starts `program` with the one argument `argument` as a detached helper: a new session, default
+// signal handling and no blocked signals (the caller's threads may block some), the standard
+// streams on /dev/null and none of the program's other descriptors (its listening socket above
+// all). 0 or the errno of the failure.
+int SpawnDetached(const std::string& program, const std::string& argument, pid_t& child) {
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_init(&attributes);
+  posix_spawn_file_actions_init(&actions);
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  std::string name = program;
+  std::string only = argument;
+  char* arguments[] = {&name[0], &only[0], nullptr};
+  const int failure =
+      posix_spawn(&child, program.c_str(), &actions, &attributes, arguments, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return failure;
+}
 
 // Collects the helper's exit in the background, so it never lingers as a zombie; xdg-open may
 // wait for the program it starts, so nothing waits for it in the caller.
@@ -129,7 +111,7 @@ HINSTANCE ShellExecuteA(HWND /*window*/, LPCSTR operation, LPCSTR file, LPCSTR p
     return ShellResult(SE_ERR_NOASSOC);
   }
   pid_t child = 0;
-  int failure = platform::DetachedSpawn().Start(opener, file, child);
+  int failure = platform::SpawnDetached(opener, file, child);
   if (failure != 0) {
     return ShellResult(failure == ENOMEM ? SE_ERR_OOM : SE_ERR_ACCESSDENIED);
   }

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <iterator>
 
 #include "platform/posix/kernel/wakeable_wait.h"
 
@@ -16,12 +17,11 @@ namespace platform {
 namespace {
 
 constexpr int kHandledSignals[] = {SIGUSR1, SIGTERM, SIGINT, SIGHUP};
-constexpr std::size_t kHandledSignalCount = sizeof kHandledSignals / sizeof kHandledSignals[0];
 
 // What the handler needs, as the handler must find it: one process-wide pipe.
 std::atomic<bool> handlersClaimed{false};
 std::atomic<int> signalPipeWriteEnd{-1};
-struct sigaction previousActions[kHandledSignalCount];
+struct sigaction previousActions[std::size(kHandledSignals)];
 
 extern "C" void WriteSignalToPipe(int signalNumber) {
   const int savedErrno = errno;
@@ -52,7 +52,7 @@ SignalCommands::SignalCommands(HWND window, UINT updateCommand, UINT exitCommand
   action.sa_handler = WriteSignalToPipe;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // other threads' slow calls carry on undisturbed
-  for (std::size_t i = 0; i < kHandledSignalCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
     sigaction(kHandledSignals[i], &action, &previousActions[i]);
   }
   watcher_ = std::thread(&SignalCommands::Watch, this);
@@ -63,7 +63,7 @@ SignalCommands::~SignalCommands() {
     return;
   }
   if (signalPipeWriteEnd.load() >= 0) {
-    for (std::size_t i = 0; i < kHandledSignalCount; ++i) {
+    for (std::size_t i = 0; i < std::size(kHandledSignals); ++i) {
       sigaction(kHandledSignals[i], &previousActions[i], nullptr);
     }
     signalPipeWriteEnd.store(-1);

@@ -1,5 +1,6 @@
 // Window classes and windows: the table of windows by handle, creation and destruction, and the
 // small things a hidden window needs (icons, cursor, brush, foreground, cursor position).
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -32,21 +33,7 @@ class ClassTable {
 };
 
 // Where the front end last saw the mouse: what GetCursorPos answers.
-class CursorPosition {
- public:
-  void Set(POINT position) {
-    std::lock_guard<std::mutex> hold(lock_);
-    position_ = position;
-  }
-  POINT Get() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return position_;
-  }
-
- private:
-  mutable std::mutex lock_;
-  POINT position_{0, 0};
-};
+std::atomic<POINT> cursorPosition{POINT{0, 0}};
 
 // Icon and cursor handles carry their resource number, so the front end can tell which
 // picture to show without a table of loaded icons.
@@ -119,7 +106,7 @@ LRESULT CallWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 void MoveCursor(POINT position) {
-  TheOne<CursorPosition>().Set(position);
+  cursorPosition.store(position);
 }
 
 int IconResourceNumber(HICON icon) {
@@ -241,7 +228,7 @@ BOOL GetCursorPos(LPPOINT point) {
   if (point == nullptr) {
     return FALSE;
   }
-  *point = TheOne<platform::CursorPosition>().Get();
+  *point = platform::cursorPosition.load();
   return TRUE;
 }
 

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <mutex>
 
 #include "platform/posix/kernel/system_calls.h"
@@ -26,7 +28,6 @@ using resources::ControlKind;
 constexpr int kEscapeSequenceWaitMs = 40;
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT};
-constexpr std::size_t kFatalSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
 
 // The terminal modes to put back, for the exit and fatal-signal paths as well as Stop. Plain
 // data set before `modesFd` is published, because a signal handler reads it. One front end at a
@@ -34,7 +35,7 @@ constexpr std::size_t kFatalSignalCount = sizeof kFatalSignals / sizeof kFatalSi
 std::atomic<bool> modesClaimed{false};
 std::atomic<int> modesFd{-1};
 termios savedModes;
-struct sigaction previousFatalActions[kFatalSignalCount];
+struct sigaction previousFatalActions[std::size(kFatalSignals)];
 
 void RestoreSavedModes() {
   const int fd = modesFd.load();
@@ -51,7 +52,7 @@ extern "C" void RestoreModesAtExit() {
 // signal (blocked while we run) or the faulting instruction repeated reaches that handler.
 extern "C" void RestoreModesOnFatalSignal(int signalNumber) {
   RestoreSavedModes();
-  for (std::size_t i = 0; i < kFatalSignalCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
     if (kFatalSignals[i] == signalNumber) {
       sigaction(signalNumber, &previousFatalActions[i], nullptr);
     }
@@ -71,14 +72,14 @@ bool ClaimTerminalModes(int fd, const termios& modes) {
   struct sigaction action {};
   action.sa_handler = RestoreModesOnFatalSignal;
   sigemptyset(&action.sa_mask);
-  for (std::size_t i = 0; i < kFatalSignalCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
     sigaction(kFatalSignals[i], &action, &previousFatalActions[i]);
   }
   return true;
 }
 
 void ReleaseTerminalModes() {
-  for (std::size_t i = 0; i < kFatalSignalCount; ++i) {
+  for (std::size_t i = 0; i < std::size(kFatalSignals); ++i) {
     sigaction(kFatalSignals[i], &previousFatalActions[i], nullptr);
   }
   RestoreSavedModes();
@@ -133,7 +134,7 @@ char TerminalFrontEnd::IconCharacter(int iconNumber) {
 }
 
 bool TerminalFrontEnd::Start() {
-  if (started_) {
+  if (stop_) {
     return true;
   }
   termios modes;
@@ -157,7 +158,6 @@ bool TerminalFrontEnd::Start() {
   raw.c_cc[VTIME] = 0;
   tcsetattr(inputFd_, TCSANOW, &raw);
   pushedBack_ = -1;
-  started_ = true;
   reader_ = std::thread(&TerminalFrontEnd::ReadKeys, this);
   std::lock_guard<std::mutex> hold(lock_);
   attached_ = true;
@@ -166,19 +166,18 @@ bool TerminalFrontEnd::Start() {
 }
 
 void TerminalFrontEnd::Stop() {
-  if (!started_) {
+  if (!stop_) {
     return;
   }
   stop_->Wake();
   reader_.join();
-  stop_.reset();
   {
     std::lock_guard<std::mutex> hold(lock_);
     EraseLocked();
     attached_ = false;
   }
   ReleaseTerminalModes();
-  started_ = false;
+  stop_.reset();
 }
 
 // ---- What the layer tells us ----
@@ -294,10 +293,11 @@ TerminalFrontEnd::KeyPress TerminalFrontEnd::NextKey() {
   if (result == ReadResult::kEnd) {
     return KeyPress{};
   }
-  if (result == ReadResult::kByte && next != '[' && next != 'O') {
-    pushedBack_ = static_cast<unsigned char>(next);  // typed right after Esc: the next key
+  if (result == ReadResult::kTimeOut) {
+    return KeyPress{Key::kEscape, 0};
   }
-  if (result == ReadResult::kTimeOut || pushedBack_ >= 0) {
+  if (next != '[' && next != 'O') {
+    pushedBack_ = static_cast<unsigned char>(next);  // typed right after Esc: the next key
     return KeyPress{Key::kEscape, 0};
   }
   char finalByte = 0;
@@ -353,15 +353,8 @@ void TerminalFrontEnd::HandleKey(const KeyPress& press) {
 }
 
 void TerminalFrontEnd::HandleStatusKey(const KeyPress& press) {
-  UINT down;
-  UINT up;
-  if (press.key == Key::kEnter || (press.key == Key::kCharacter && press.character == 'm')) {
-    down = WM_RBUTTONDOWN;
-    up = WM_RBUTTONUP;
-  } else if (press.key == Key::kCharacter && press.character == 'l') {
-    down = WM_LBUTTONDOWN;
-    up = WM_LBUTTONUP;
-  } else {
+  const bool right = press.key == Key::kEnter || press.Is('m');
+  if (!right && !press.Is('l')) {
     return;
   }
   NotifyIconView icon;
@@ -374,8 +367,8 @@ void TerminalFrontEnd::HandleStatusKey(const KeyPress& press) {
     icon = icon_;
   }
   // A click is a press and a release, as the notification area reports it.
-  PostNotifyIconMouseEvent(icon.owner, icon.id, down);
-  PostNotifyIconMouseEvent(icon.owner, icon.id, up);
+  PostNotifyIconMouseEvent(icon.owner, icon.id, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN);
+  PostNotifyIconMouseEvent(icon.owner, icon.id, right ? WM_RBUTTONUP : WM_LBUTTONUP);
 }
 
 void TerminalFrontEnd::HandleMenuKey(const KeyPress& press, const MenuView& menu) {
@@ -446,9 +439,8 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
     current = buffer.data();
   }
 
-  enum class Action { kNone, kSetText, kToggle, kPress } action = Action::kNone;
-  int target = focused.id;
-  std::string text;
+  // What the key does to the dialog, done once the lock is let go.
+  std::function<void()> act;
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (dialogs_.empty() || dialogs_.back().view.dialog != dialog) {
@@ -458,8 +450,7 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
     if (needsText) {
       open.typed.emplace(focused.id, current);  // unless typing got there first
     }
-    const bool activate =
-        press.key == Key::kEnter || (press.key == Key::kCharacter && press.character == ' ');
+    const bool activate = press.key == Key::kEnter || press.Is(' ');
     if (press.key == Key::kTab || press.key == Key::kDown) {
       MoveFocus(open, true);
     } else if (press.key == Key::kBackTab || press.key == Key::kUp) {
@@ -470,52 +461,40 @@ void TerminalFrontEnd::HandleDialogKey(const KeyPress& press) {
                                    return IsPushButton(control.kind) && control.text == "Cancel";
                                  });
       if (cancel != open.view.controls.end()) {
-        action = Action::kPress;
-        target = cancel->id;
+        act = [dialog, id = cancel->id] { PressDialogButton(dialog, id); };
       }
+    } else if (IsEdit(focused.kind) && press.key == Key::kEnter) {
+      MoveFocus(open, true);
     } else if (IsEdit(focused.kind)) {
       std::string& typed = open.typed[focused.id];
       if (press.key == Key::kCharacter) {
         typed.push_back(press.character);
-        action = Action::kSetText;
       } else if (press.key == Key::kBackspace && !typed.empty()) {
         typed.pop_back();
-        action = Action::kSetText;
-      } else if (press.key == Key::kEnter) {
-        MoveFocus(open, true);
+      } else {
+        return;
       }
-      text = typed;
+      act = [dialog, id = focused.id, text = typed] { SetDialogControlText(dialog, id, text); };
     } else if (focused.kind == ControlKind::kCheckBox && activate) {
-      action = Action::kToggle;
+      act = [dialog, id = focused.id] { ToggleDialogCheckBox(dialog, id); };
     } else if (IsPushButton(focused.kind) && activate) {
-      action = Action::kPress;
+      act = [dialog, id = focused.id] { PressDialogButton(dialog, id); };
     }
   }
-  switch (action) {
-    case Action::kSetText:
-      SetDialogControlText(dialog, target, text);
-      break;
-    case Action::kToggle:
-      ToggleDialogCheckBox(dialog, target);
-      break;
-    case Action::kPress:
-      PressDialogButton(dialog, target);
-      break;
-    case Action::kNone:
-      break;
+  if (act) {
+    act();
   }
 }
 
 // ---- Drawing ----
 
 std::vector<std::string> TerminalFrontEnd::ScreenLinesLocked() const {
-  std::vector<std::string> lines;
   std::string status = "[";
   status += iconShown_ ? IconCharacter(icon_.iconNumber) : ' ';
   status += "] ";
   status += iconShown_ ? Printable(icon_.tip) : "(no tray icon)";
+  std::vector<std::string> lines{status};
   if (menuOpen_) {
-    lines.push_back(status);
     unsigned key = 0;
     for (const MenuItemView& item : menu_.items) {
       if (item.separator) {
@@ -533,7 +512,6 @@ std::vector<std::string> TerminalFrontEnd::ScreenLinesLocked() const {
     lines.push_back("  1-9: choose   Esc: close the menu");
   } else if (!dialogs_.empty()) {
     const OpenDialog& open = dialogs_.back();
-    lines.push_back(status);
     lines.push_back("  == " + Printable(open.view.caption) + " ==");
     for (std::size_t i = 0; i < open.view.controls.size(); ++i) {
       const DialogControlView& control = open.view.controls[i];
@@ -560,7 +538,7 @@ std::vector<std::string> TerminalFrontEnd::ScreenLinesLocked() const {
     }
     lines.push_back("  Tab/arrows: move   Space: toggle, press   Enter: press   Esc: Cancel");
   } else {
-    lines.push_back(status + "   (Enter/m: menu, l: left click)");
+    lines[0] += "   (Enter/m: menu, l: left click)";
   }
   if (!notice_.empty()) {
     lines.push_back("  " + Printable(notice_));

@@ -67,6 +67,7 @@ class TerminalFrontEnd : public FrontEnd {
   struct KeyPress {
     Key key = Key::kNone;
     char character = 0;
+    bool Is(char typed) const { return key == Key::kCharacter && character == typed; }
   };
   struct OpenDialog {
     DialogView view;
@@ -97,10 +98,9 @@ class TerminalFrontEnd : public FrontEnd {
 
   const int inputFd_;
   const int outputFd_;
-  std::unique_ptr<WakeableWait> stop_;  ///< ends the reader's wait; made by Start
+  std::unique_ptr<WakeableWait> stop_;  ///< ends the reader's wait; set while started
   std::thread reader_;
-  int pushedBack_ = -1;   ///< a byte read too far while looking for an arrow key; reader only
-  bool started_ = false;  ///< touched only by Start and Stop
+  int pushedBack_ = -1;  ///< a byte read too far while looking for an arrow key; reader only
 
   std::mutex lock_;
   bool attached_ = false;  ///< drawing allowed: between Start and Stop

@@ -34,6 +34,15 @@ std::string HomeDirectory() {
   return failure == 0 && found != nullptr && found->pw_dir != nullptr ? found->pw_dir : "";
 }
 
+std::string XdgBaseDirectory(const char* variable, const char* fallback) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && *value == '/') {
+    return value;
+  }
+  const std::string home = HomeDirectory();
+  return home.empty() ? std::string() : home + fallback;
+}
+
 bool MakeDirectories(const std::string& path, mode_t mode) {
   for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
     const std::string prefix = path.substr(0, end);

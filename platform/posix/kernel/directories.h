@@ -1,7 +1,7 @@
 #pragma once
 
-// Directories the layer finds or makes for the user: the home directory, and a path of
-// directories made down to its end.
+// Directories the layer finds or makes for the user: the home directory, the XDG base
+// directories, and a path of directories made down to its end.
 
 #include <sys/types.h>
 
@@ -13,6 +13,10 @@ namespace platform {
 /// gives for the effective user (looked up in a thread-safe way), as the database holds it. Empty
 /// when neither is to be had.
 std::string HomeDirectory();
+
+/// An XDG base directory: $`variable` when it is an absolute path, else the home directory with
+/// `fallback` (such as "/.config") added. Empty when neither is to be had.
+std::string XdgBaseDirectory(const char* variable, const char* fallback);
 
 /// Makes `path` and every directory above it that is missing, each new one with `mode` (less the
 /// umask); those already there stay as they are. False, errno set, when one cannot be made for a

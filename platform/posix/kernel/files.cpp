@@ -44,16 +44,10 @@ void FailWithErrno() {
 std::optional<int> AccessFlags(DWORD access) {
   const bool reads = (access & GENERIC_READ) != 0;
   const bool writes = (access & GENERIC_WRITE) != 0;
-  if (reads && writes) {
-    return O_RDWR;
+  if (!reads && !writes) {
+    return std::nullopt;
   }
-  if (writes) {
-    return O_WRONLY;
-  }
-  if (reads) {
-    return O_RDONLY;
-  }
-  return std::nullopt;
+  return reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
 }
 
 std::optional<int> DispositionFlags(DWORD disposition) {

@@ -14,15 +14,15 @@
 namespace {
 
 using desktop_test::DispatchWaiting;
+using desktop_test::kTrayCallback;
 using desktop_test::Received;
 using desktop_test::RecordingWindow;
+using desktop_test::TrayIconData;
 using platform::MenuItemView;
 using platform::MenuView;
 using platform::NotifyIconChange;
 using platform::ProgrammaticFrontEnd;
 using namespace std::chrono_literals;
-
-constexpr UINT kTrayCallback = WM_USER + 1;
 
 class MenusTrayTest : public ::testing::Test {
  protected:
@@ -54,18 +54,6 @@ class MenusTrayTest : public ::testing::Test {
       commands.push_back(command.wParam);
     }
     return commands;
-  }
-
-  NOTIFYICONDATAA IconData(HWND owner, int picture, const char* tip) {
-    NOTIFYICONDATAA data{};
-    data.cbSize = 88;
-    data.hWnd = owner;
-    data.uID = 0;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = kTrayCallback;
-    data.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(static_cast<WORD>(picture)));
-    std::strncpy(data.szTip, tip, sizeof data.szTip - 1);
-    return data;
   }
 
   ProgrammaticFrontEnd frontEnd_;
@@ -157,11 +145,12 @@ TEST_F(MenusTrayTest, BadMenuCallsFail) {
 
 TEST_F(MenusTrayTest, IconChangesAreRecordedWithPictureAndTip) {
   RecordingWindow window;
-  NOTIFYICONDATAA data = IconData(window.handle(), 112, "Zarnik Viewer");
+  NOTIFYICONDATAA data = TrayIconData(instance_, window.handle(), 112, "Zarnik Viewer");
   ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &data));
   EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, &data));
 
-  NOTIFYICONDATAA frame = IconData(window.handle(), 114, "Zarnik Viewer updating...");
+  NOTIFYICONDATAA frame =
+      TrayIconData(instance_, window.handle(), 114, "Zarnik Viewer updating...");
   ASSERT_TRUE(Shell_NotifyIconA(NIM_MODIFY, &frame));
   // A tip that fills its field without a terminator is cut to 63 characters.
   std::memset(frame.szTip, 'x', sizeof frame.szTip);
@@ -187,7 +176,7 @@ TEST_F(MenusTrayTest, IconChangesAreRecordedWithPictureAndTip) {
 
 TEST_F(MenusTrayTest, MouseEventsReachTheOwnerAsTheCallbackMessage) {
   RecordingWindow window;
-  NOTIFYICONDATAA data = IconData(window.handle(), 112, "Zarnik Viewer");
+  NOTIFYICONDATAA data = TrayIconData(instance_, window.handle(), 112, "Zarnik Viewer");
   data.uID = 4;
   ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &data));
   EXPECT_TRUE(frontEnd_.ClickIcon(window.handle(), 4, WM_LBUTTONDBLCLK));
@@ -227,7 +216,7 @@ TEST_F(MenusTrayTest, ARightClickMenuChoiceFromAnotherThreadEndsTheLoop) {
   std::future<HWND> owner = created.get_future();
   std::future<int> loop = std::async(std::launch::async, [this, &created] {
     RecordingWindow tray;
-    NOTIFYICONDATAA data = IconData(tray.handle(), 112, "Zarnik Viewer");
+    NOTIFYICONDATAA data = TrayIconData(instance_, tray.handle(), 112, "Zarnik Viewer");
     tray.React([&data](HWND self, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
       if (message == kTrayCallback && lParam == WM_RBUTTONUP) {
         HMENU menu = CreatePopupMenu();

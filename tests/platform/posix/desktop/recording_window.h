@@ -1,9 +1,10 @@
 #pragma once
 
-// A window for the desktop tests that records every message its procedure gets, and loops that
-// read the calling thread's queue for a bounded time.
+// A window for the desktop tests that records every message its procedure gets, loops that read
+// the calling thread's queue for a bounded time, and the tray icon the tests show.
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -140,6 +141,22 @@ inline bool DispatchFor(std::chrono::milliseconds duration,
   }
   KillTimer(nullptr, deadline);
   return reached;
+}
+
+/// The callback message of the tests' tray icons.
+constexpr UINT kTrayCallback = WM_USER + 1;
+
+/// A tray icon of `owner` with picture `picture` of `instance`, tip `tip` and the callback
+/// kTrayCallback, as the program shows it.
+inline NOTIFYICONDATAA TrayIconData(HINSTANCE instance, HWND owner, int picture, const char* tip) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = 88;
+  data.hWnd = owner;
+  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  data.uCallbackMessage = kTrayCallback;
+  data.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(static_cast<WORD>(picture)));
+  std::strncpy(data.szTip, tip, sizeof data.szTip - 1);
+  return data;
 }
 
 }  // namespace desktop_test

@@ -30,31 +30,34 @@ class RunKeyTest : public ::testing::Test {
 
   fs::path EntryPath() const { return root_ / "config" / "autostart" / "zarnik-viewer.desktop"; }
 
-  static LSTATUS Set(const std::string& data) {
+  // Opens the Run key with `rights`, hands it to `use` and closes it: what the opening or `use`
+  // answered.
+  template <typename Use>
+  static LSTATUS WithRunKey(REGSAM rights, Use use) {
     HKEY key = nullptr;
-    LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key);
-    if (opened != ERROR_SUCCESS) {
-      return opened;
+    LSTATUS result = RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, rights, &key);
+    if (result == ERROR_SUCCESS) {
+      result = use(key);
+      RegCloseKey(key);
     }
-    LSTATUS result =
-        RegSetValueExA(key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                       static_cast<DWORD>(data.size()));
-    RegCloseKey(key);
     return result;
+  }
+
+  static LSTATUS Set(const std::string& data) {
+    return WithRunKey(KEY_SET_VALUE, [&](HKEY key) {
+      return RegSetValueExA(key, kValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                            static_cast<DWORD>(data.size()));
+    });
   }
 
   // The value's data, read with a 1024-byte buffer as the settings dialog does.
   static std::optional<std::string> Query() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
     char buffer[1024];
     DWORD size = sizeof buffer;
     DWORD type = 0;
-    LSTATUS result =
-        RegQueryValueExA(key, kValue, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size);
-    RegCloseKey(key);
+    const LSTATUS result = WithRunKey(KEY_QUERY_VALUE, [&](HKEY key) {
+      return RegQueryValueExA(key, kValue, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size);
+    });
     if (result != ERROR_SUCCESS || type != REG_SZ) {
       return std::nullopt;
     }
@@ -62,14 +65,7 @@ class RunKeyTest : public ::testing::Test {
   }
 
   static LSTATUS Delete() {
-    HKEY key = nullptr;
-    LSTATUS opened = RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key);
-    if (opened != ERROR_SUCCESS) {
-      return opened;
-    }
-    LSTATUS result = RegDeleteValueA(key, kValue);
-    RegCloseKey(key);
-    return result;
+    return WithRunKey(KEY_SET_VALUE, [](HKEY key) { return RegDeleteValueA(key, kValue); });
   }
 
   std::string EntryText() const { return FileText(EntryPath().string()); }

@@ -1,48 +1,40 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "platform/posix/front_ends/front_end.h"
 #include "platform/posix/front_ends/terminal_front_end.h"
+#include "platform/posix/kernel/wakeable_wait.h"
 #include "platform/win32.h"
 #include "tests/platform/posix/desktop/recording_window.h"
 
 namespace {
 
 using desktop_test::DispatchFor;
+using desktop_test::kTrayCallback;
 using desktop_test::RecordingWindow;
 using platform::TerminalFrontEnd;
 using namespace std::chrono_literals;
-
-constexpr UINT kTrayCallback = WM_USER + 1;
 
 // Drains the controlling side of a pseudo-terminal into a string on a thread of its own, so the
 // front end never blocks on a full terminal, and lets the test wait for text with a limit.
 class PtyReader {
  public:
   explicit PtyReader(int master) : master_(master) {
-    if (pipe(stop_) != 0) {
-      stop_[0] = stop_[1] = -1;
-    }
     thread_ = std::thread([this] { Drain(); });
   }
   ~PtyReader() {
-    const char stop = 0;
-    (void)!write(stop_[1], &stop, 1);
+    stop_->Wake();
     thread_.join();
-    close(stop_[0]);
-    close(stop_[1]);
   }
 
   std::string Output() {
@@ -61,11 +53,7 @@ class PtyReader {
 
  private:
   void Drain() {
-    for (;;) {
-      pollfd watched[2] = {{stop_[0], POLLIN, 0}, {master_, POLLIN, 0}};
-      if (poll(watched, 2, -1) <= 0 || watched[0].revents != 0) {
-        return;
-      }
+    while (stop_->WaitReadable(master_, -1) == platform::WakeableWait::Result::kReadable) {
       char buffer[1024];
       const ssize_t got = read(master_, buffer, sizeof buffer);
       if (got <= 0) {
@@ -78,7 +66,7 @@ class PtyReader {
   }
 
   int master_;
-  int stop_[2];
+  const std::unique_ptr<platform::WakeableWait> stop_ = platform::WakeableWait::Create();
   std::thread thread_;
   std::mutex lock_;
   std::condition_variable arrived_;
@@ -111,13 +99,7 @@ class TerminalFrontEndTest : public ::testing::Test {
   }
 
   void AddTrayIcon(HWND owner, int picture, const char* tip, DWORD message = NIM_ADD) {
-    NOTIFYICONDATAA data{};
-    data.cbSize = 88;
-    data.hWnd = owner;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = kTrayCallback;
-    data.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(static_cast<WORD>(picture)));
-    std::strncpy(data.szTip, tip, sizeof data.szTip - 1);
+    NOTIFYICONDATAA data = desktop_test::TrayIconData(instance_, owner, picture, tip);
     ASSERT_TRUE(Shell_NotifyIconA(message, &data));
   }
 
