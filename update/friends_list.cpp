@@ -33,17 +33,8 @@ void DownloadFriendsList(const UpdateContext& context) {
 }
 
 bool IsSafeFriendName(const std::string& name) {
-  if (name.empty()) {
-    return false;
-  }
-  for (unsigned char c : name) {
-    const bool letterOrDigit =
-        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!letterOrDigit && c != '_' && c != '-') {
-      return false;
-    }
-  }
-  return true;
+  constexpr char kAllowed[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
+  return !name.empty() && name.find_first_not_of(kAllowed) == std::string::npos;
 }
 
 std::vector<std::string> ReadFriendNames(const std::string& path) {
