@@ -68,12 +68,9 @@ class NestingScan {
     std::size_t kept = text_.find('\r');
     if (kept != std::string::npos) {
       for (std::size_t i = kept; i < text_.size(); ++i) {
-        if (text_[i] == '\r') {
-          text_[kept++] = '\n';
-          i += i + 1 < text_.size() && text_[i + 1] == '\n';
-        } else {
-          text_[kept++] = text_[i];
-        }
+        const bool cr = text_[i] == '\r';
+        text_[kept++] = cr ? '\n' : text_[i];
+        i += cr && i + 1 < text_.size() && text_[i + 1] == '\n';
       }
       text_.resize(kept);
     }

@@ -153,13 +153,11 @@ void StartFeedDownloads(const std::vector<std::string>& friendNames, const Updat
 }
 
 bool FeedDownloadsDone() {
-  int pending;
   {
     platform::MutexLock lock(DownloadLock);
-    pending = PendingDownloads;
-  }
-  if (pending != 0) {
-    return false;
+    if (PendingDownloads != 0) {
+      return false;
+    }
   }
   CloseHandle(DownloadLock);
   DownloadLock = nullptr;
