@@ -12,11 +12,6 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePointer = std::unique_ptr<std::FILE, FileCloser>;
-
 // Reads the whole file from its current position; false when it is larger than `capacity` or a
 // read fails.
 bool ReadAll(std::FILE* file, std::size_t capacity, std::string& bytes) {
@@ -47,7 +42,7 @@ bool WriteNewFile(const TiXmlDocument& document, const std::string& path) {
 }  // namespace
 
 bool LoadFeedFile(TiXmlDocument& document, const std::string& path) {
-  FilePointer file(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
   if (!file) {
     return false;
   }

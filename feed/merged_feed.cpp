@@ -70,14 +70,10 @@ void RefillMergedFeed(Feed& merged, const std::string& tempDir,
   merged.SetPubDate(merged.items().front().pubDate);
 }
 
-bool WriteFeedFile(const Feed& feed, const std::string& path) {
-  TiXmlDocument document;
-  feed.WriteTo(&document);
-  return SaveFeedFile(document, path);
-}
-
 bool MergeFriendFeeds(const std::string& tempDir, const std::vector<std::string>& friendNames,
                       const std::string& userName, const std::string& siteAddress) {
   RefillMergedFeed(MergedFeed, tempDir, friendNames, userName, siteAddress);
-  return WriteFeedFile(MergedFeed, MergedFilePath(tempDir));
+  TiXmlDocument document;
+  MergedFeed.WriteTo(&document);
+  return SaveFeedFile(document, MergedFilePath(tempDir));
 }

@@ -39,10 +39,6 @@ void RefillMergedFeed(Feed& merged, const std::string& tempDir,
                       const std::vector<std::string>& friendNames, const std::string& userName,
                       const std::string& siteAddress);
 
-/// Writes `feed` as an RSS 2.0 file at `path`, replacing an older file in one step. False when
-/// the file could not be written; the older file then stays whole.
-bool WriteFeedFile(const Feed& feed, const std::string& path);
-
 /// The whole merge: refills MergedFeed from the feed files in `tempDir` and writes it as
 /// "all.xml" there. Returns whether "all.xml" was written.
 bool MergeFriendFeeds(const std::string& tempDir, const std::vector<std::string>& friendNames,

@@ -10,7 +10,7 @@
 namespace {
 
 bool IsSpace(char c) {
-  return std::isspace(static_cast<unsigned char>(c)) || c == '\n' || c == '\r';
+  return std::isspace(static_cast<unsigned char>(c));
 }
 
 // Every byte from 127 up counts as a letter to TinyXML.
@@ -22,29 +22,6 @@ bool IsNameChar(char c) {
   return IsAlpha(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '_' || c == '-' ||
          c == '.' || c == ':';
 }
-
-// Bytes that ReadText passes over one at a time and as they are: not its terminator, not the end
-// of the text, not the start of an entity and (in UTF-8) not the lead byte of a longer sequence.
-class PlainBytes {
- public:
-  PlainBytes(bool utf8, char end) {
-    for (int c = 0; c < 256; ++c) {
-      plain_[c] = c != '\0' && c != '&' && c != static_cast<unsigned char>(end) &&
-                  (!utf8 || TiXmlBase::utf8ByteTable[c] == 1);
-    }
-  }
-  bool operator()(char c) const { return plain_[static_cast<unsigned char>(c)]; }
-
-  // The table for text ending at `end` ('<' or a quote).
-  static const PlainBytes& For(bool utf8, char end) {
-    static const PlainBytes kTables[2][3] = {{{false, '<'}, {false, '"'}, {false, '\''}},
-                                             {{true, '<'}, {true, '"'}, {true, '\''}}};
-    return kTables[utf8][end == '<' ? 0 : end == '"' ? 1 : 2];
-  }
-
- private:
-  bool plain_[256];
-};
 
 // Prefix test, like TinyXML's StringEqual. Tags are ASCII, and no byte from 128 up folds to ASCII.
 bool StartsWith(const char* p, const char* tag, bool ignoreCase) {
@@ -91,12 +68,9 @@ class NestingScan {
     std::size_t kept = text_.find('\r');
     if (kept != std::string::npos) {
       for (std::size_t i = kept; i < text_.size(); ++i) {
-        if (text_[i] == '\r') {
-          text_[kept++] = '\n';
-          i += i + 1 < text_.size() && text_[i + 1] == '\n';
-        } else {
-          text_[kept++] = text_[i];
-        }
+        const bool cr = text_[i] == '\r';
+        text_[kept++] = cr ? '\n' : text_[i];
+        i += cr && i + 1 < text_.size() && text_[i + 1] == '\n';
       }
       text_.resize(kept);
     }
@@ -176,6 +150,14 @@ class NestingScan {
     }
   }
 
+  // A byte that ReadText passes over one at a time and as it is: not its terminator `end`, not the
+  // end of the text, not the start of an entity and (in UTF-8) not the lead byte of a longer
+  // sequence.
+  bool IsPlain(char c, char end) const {
+    return c != '\0' && c != '&' && c != end &&
+           (!utf8_ || TiXmlBase::utf8ByteTable[static_cast<unsigned char>(c)] == 1);
+  }
+
   // TinyXML's GetChar: one byte, an entity, or in UTF-8 a whole sequence as its lead byte
   // declares, whatever the following bytes are.
   const char* GetChar(const char* p, std::string* decoded) {
@@ -246,11 +228,10 @@ class NestingScan {
     if (decoded != nullptr) {
       decoded->clear();
     }
-    const PlainBytes& plain = PlainBytes::For(utf8_, end);
     while (p != nullptr && *p != '\0' && *p != end) {
       // Most of a feed is plain text: step over it without going through GetChar.
       if (decoded == nullptr) {
-        while (plain(*p)) {
+        while (IsPlain(*p, end)) {
           ++p;
         }
       }

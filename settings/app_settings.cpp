@@ -1,8 +1,6 @@
 #include "settings/app_settings.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "platform/mutex_lock.h"
@@ -19,10 +17,7 @@ constexpr unsigned char kPasswordShift = 10;
 // A valid file holds at most 12 + 255 + 255 bytes, each perhaps written as two.
 constexpr std::size_t kMaxFileBytes = 2 * (12 + 2 * kMaxNameBytes);
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePointer = std::unique_ptr<std::FILE, FileCloser>;
+using FilePointer = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
 void AppendLittleEndian(std::string& bytes, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) {
@@ -30,9 +25,22 @@ void AppendLittleEndian(std::string& bytes, std::uint32_t value) {
   }
 }
 
+// Up to the first zero byte, as read back through a C string buffer.
+std::string UpToZero(const std::string& bytes) {
+  return bytes.substr(0, bytes.find('\0'));
+}
+
 // Up to the first zero byte and at most 255 bytes, as the settings dialog hands them out.
 std::string StoredName(const std::string& name) {
-  return name.substr(0, std::min<std::size_t>(std::strlen(name.c_str()), kMaxNameBytes));
+  return UpToZero(name).substr(0, kMaxNameBytes);
+}
+
+// Each byte moved by `shift`, modulo 256: how the password is stored.
+std::string ShiftedBytes(std::string bytes, int shift) {
+  for (char& byte : bytes) {
+    byte = static_cast<char>(static_cast<unsigned char>(byte) + shift);
+  }
+  return bytes;
 }
 
 std::string ToWindowsLineEnds(const std::string& bytes) {
@@ -89,19 +97,11 @@ class LayoutReader {
   std::size_t next_ = 0;
 };
 
-// Up to the first zero byte, as read back through a C string buffer.
-std::string UpToZero(const std::string& bytes) {
-  return bytes.substr(0, bytes.find('\0'));
-}
-
 }  // namespace
 
 std::string EncodeSettingsFile(const Settings& settings) {
   const std::string userName = StoredName(settings.userName);
-  std::string password = StoredName(settings.password);
-  for (char& byte : password) {
-    byte = static_cast<char>(static_cast<unsigned char>(byte) + kPasswordShift);
-  }
+  const std::string password = ShiftedBytes(StoredName(settings.password), kPasswordShift);
   std::string bytes;
   AppendLittleEndian(bytes, static_cast<std::uint32_t>(userName.size()));
   bytes += userName;
@@ -122,11 +122,8 @@ std::optional<Settings> DecodeSettingsFile(const std::string& text) {
     return std::nullopt;
   }
   // Decoding goes by the stored length, so a stored zero byte (from 0xF6) is no terminator.
-  for (char& byte : password) {
-    byte = static_cast<char>(static_cast<unsigned char>(byte) - kPasswordShift);
-  }
   settings.userName = UpToZero(settings.userName);
-  settings.password = UpToZero(password);
+  settings.password = UpToZero(ShiftedBytes(password, -kPasswordShift));
   settings.updateInterval = static_cast<std::int32_t>(interval);
   return settings;
 }
@@ -137,7 +134,7 @@ Settings CopySettings() {
 }
 
 void LoadSettings() {
-  FilePointer file(std::fopen(kSettingsFileName, "rb"));
+  FilePointer file(std::fopen(kSettingsFileName, "rb"), std::fclose);
   if (!file) {
     return;
   }
@@ -149,7 +146,7 @@ void LoadSettings() {
 }
 
 void SaveSettings() {
-  FilePointer file(std::fopen(kSettingsFileName, "wb"));
+  FilePointer file(std::fopen(kSettingsFileName, "wb"), std::fclose);
   if (!file) {
     return;
   }

@@ -1,18 +1,13 @@
 #include "shell/module_directory.h"
 
-#include <cstring>
+#include <string_view>
 
 #include "platform/win32.h"
 
 void CutToDirectory(char* path) {
-  char* separator = nullptr;
-  for (char* at = path; *at != '\0'; ++at) {
-    if (*at == '\\' || *at == '/') {
-      separator = at;
-    }
-  }
-  if (separator != nullptr) {
-    *separator = '\0';
+  const std::size_t separator = std::string_view(path).find_last_of("\\/");
+  if (separator != std::string_view::npos) {
+    path[separator] = '\0';
   }
 }
 

@@ -97,10 +97,8 @@ void CopyFeedAddress() {
 
 std::string FeedAddress() {
   const int port = ActiveServiceConfig.serverPort;
-  if (port == 80) {
-    return "http://localhost/all.xml";
-  }
-  return "http://localhost:" + std::to_string(port) + "/all.xml";
+  return port == 80 ? "http://localhost/all.xml"
+                    : "http://localhost:" + std::to_string(port) + "/all.xml";
 }
 
 std::string AutostartCommand() {

@@ -16,13 +16,11 @@ std::string AboutPage;
 
 namespace {
 
-// The record the notification area takes is its first version (88 bytes in a 32-bit program).
-// Its size follows the program's word size: 64-bit Windows refuses the 32-bit figure.
-constexpr DWORD kNotifyIconDataSize = NOTIFYICONDATAA_V1_SIZE;
-
 NOTIFYICONDATAA TrayIconRecord() {
   NOTIFYICONDATAA data{};
-  data.cbSize = kNotifyIconDataSize;
+  // The record the notification area takes is its first version (88 bytes in a 32-bit program).
+  // Its size follows the program's word size: 64-bit Windows refuses the 32-bit figure.
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
   data.hWnd = TrayWindow;
   data.uID = kTrayIconId;
   return data;
@@ -39,15 +37,6 @@ void SendTrayIcon(DWORD message, int iconNumber, const char* tip) {
   Shell_NotifyIconA(message, &data);
 }
 
-void OpenAboutPage() {
-  ShellExecuteA(nullptr, "open", AboutPage.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-void ExitProgram() {
-  RemoveTrayIcon();
-  PostQuitMessage(0);
-}
-
 void RunCommand(UINT command) {
   switch (command) {
     case kUpdateCommand:
@@ -57,10 +46,11 @@ void RunCommand(UINT command) {
       OpenSettingsDialog();
       break;
     case kAboutCommand:
-      OpenAboutPage();
+      ShellExecuteA(nullptr, "open", AboutPage.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
       break;
     case kExitCommand:
-      ExitProgram();
+      RemoveTrayIcon();
+      PostQuitMessage(0);
       break;
     default:
       break;

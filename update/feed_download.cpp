@@ -1,5 +1,6 @@
 #include "update/feed_download.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -90,11 +91,7 @@ std::string FeedUrl(const ServiceConfig& service, const std::string& name, bool 
     return "http://" + service.usersHost + "/" + name + "/data/rss" + query;
   }
   std::string url = "http://" + name + "." + service.journalDomain + "/data/rss" + query;
-  for (char& c : url) {
-    if (c == '_') {
-      c = '-';
-    }
-  }
+  std::replace(url.begin(), url.end(), '_', '-');
   return url;
 }
 
@@ -156,13 +153,11 @@ void StartFeedDownloads(const std::vector<std::string>& friendNames, const Updat
 }
 
 bool FeedDownloadsDone() {
-  int pending;
   {
     platform::MutexLock lock(DownloadLock);
-    pending = PendingDownloads;
-  }
-  if (pending != 0) {
-    return false;
+    if (PendingDownloads != 0) {
+      return false;
+    }
   }
   CloseHandle(DownloadLock);
   DownloadLock = nullptr;

@@ -9,6 +9,15 @@
 
 FriendNames FriendList;
 
+namespace {
+
+bool IsSafeFriendName(const std::string& name) {
+  constexpr char kAllowed[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
+  return !name.empty() && name.find_first_not_of(kAllowed) == std::string::npos;
+}
+
+}  // namespace
+
 void FriendNames::clear() {
   names_.clear();
   ResetPendingDownloads();
@@ -30,20 +39,6 @@ void DownloadFriendsList(const UpdateContext& context) {
   if (!path.empty()) {
     client.getToFile(url.c_str(), path.c_str());
   }
-}
-
-bool IsSafeFriendName(const std::string& name) {
-  if (name.empty()) {
-    return false;
-  }
-  for (unsigned char c : name) {
-    const bool letterOrDigit =
-        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!letterOrDigit && c != '_' && c != '-') {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::vector<std::string> ReadFriendNames(const std::string& path) {

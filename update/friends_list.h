@@ -34,6 +34,3 @@ void DownloadFriendsList(const UpdateContext& context);
 /// anything but ASCII letters, digits, "_" and "-" are skipped: they come from the network and
 /// become file and host names. A missing file gives no names.
 std::vector<std::string> ReadFriendNames(const std::string& path);
-
-/// True for a name made only of ASCII letters, digits, "_" and "-" (and not empty).
-bool IsSafeFriendName(const std::string& name);

@@ -25,11 +25,7 @@ constexpr auto kDownloadPoll = std::chrono::milliseconds(300);
 // Claims the cycle for this thread: false when another one runs.
 bool ClaimUpdate() {
   platform::MutexLock lock(UpdateMutex);
-  if (updateInProgress) {
-    return false;
-  }
-  updateInProgress = true;
-  return true;
+  return !updateInProgress.exchange(true);
 }
 
 void ReleaseUpdate() {

@@ -78,12 +78,7 @@ class OddFeedTest : public testing::Test {
   std::vector<std::string> MergedTitles(const std::vector<std::string>& friends) {
     EXPECT_TRUE(MergeFriendFeeds(dir.path(), friends, "abc"));
     std::unique_ptr<Feed> merged = ReadFeedFile(MergedFilePath(dir.path()));
-    std::vector<std::string> titles;
-    if (merged) {
-      for (const FeedItem& item : merged->items())
-        titles.push_back(item.title);
-    }
-    return titles;
+    return merged ? TitlesOf(*merged) : std::vector<std::string>();
   }
 
   ScratchDirectory dir;

@@ -4,16 +4,9 @@
 #include <vector>
 
 #include "feed/feed_readers.h"
+#include "tests/feed/feed_test_support.h"
 
 namespace {
-
-std::vector<std::string> Titles(const Feed& feed) {
-  std::vector<std::string> titles;
-  for (const FeedItem& item : feed.items()) {
-    titles.push_back(item.title);
-  }
-  return titles;
-}
 
 void Append(Feed& feed, const std::string& title, const std::string& pubDate) {
   feed.items().emplace_back(title, "link", "", pubDate, "");
@@ -29,8 +22,8 @@ TEST(FeedModelTest, SortPutsNewestFirstAndKeepsTheOrderOfEqualDates) {
   Append(feed, "september", "Tue, 30 Sept 2009 12:00:00 GMT");
   Append(feed, "tie-3", "Thu, 01 Jan 2009 00:00:00 GMT");
   feed.SortItems();
-  EXPECT_EQ(Titles(feed), (std::vector<std::string>{"newest", "tie-1", "tie-2", "tie-3",
-                                                    "september", "old", "undated"}));
+  EXPECT_EQ(TitlesOf(feed), (std::vector<std::string>{"newest", "tie-1", "tie-2", "tie-3",
+                                                      "september", "old", "undated"}));
 }
 
 // A merge sort that is not stable shows itself on many equal keys interleaved with others.
@@ -41,7 +34,7 @@ TEST(FeedModelTest, SortIsStableOnManyEqualDates) {
            i % 3 == 0 ? "Mon, 05 Jan 2009 10:00:00" : "Mon, 05 Jan 2009 09:00:00");
   }
   feed.SortItems();
-  std::vector<std::string> titles = Titles(feed);
+  std::vector<std::string> titles = TitlesOf(feed);
   ASSERT_EQ(titles.size(), 500u);
   int previous = -1;
   for (std::size_t i = 0; i < titles.size(); ++i) {

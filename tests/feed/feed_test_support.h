@@ -18,6 +18,15 @@ inline std::string FixturePath(const std::string& name) {
   return std::string(ZV_TEST_DATA_DIR) + "/feed/data/" + name;
 }
 
+/// The titles of `feed`'s entries, in order.
+inline std::vector<std::string> TitlesOf(const Feed& feed) {
+  std::vector<std::string> titles;
+  for (const FeedItem& item : feed.items()) {
+    titles.push_back(item.title);
+  }
+  return titles;
+}
+
 /// Recognises and reads a parsed document; nullptr when it is not recognised.
 inline std::unique_ptr<Feed> ReadDocument(TiXmlDocument& document) {
   std::unique_ptr<Feed> feed = CreateFeed(&document);

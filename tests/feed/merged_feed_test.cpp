@@ -20,14 +20,6 @@ std::string Date(int day, int hour) {
   return text;
 }
 
-std::vector<std::string> Titles(const Feed& feed) {
-  std::vector<std::string> titles;
-  for (const FeedItem& item : feed.items()) {
-    titles.push_back(item.title);
-  }
-  return titles;
-}
-
 class MergedFeedTest : public testing::Test {
  protected:
   // Runs the whole merge and reads "all.xml" back.
@@ -55,7 +47,7 @@ TEST_F(MergedFeedTest, KeepsTheTwentyNewestOfAllFriendsWithPrefixedTitles) {
 
   std::unique_ptr<Feed> merged = Merge({"alice", "bob"});
   ASSERT_TRUE(merged);
-  std::vector<std::string> titles = Titles(*merged);
+  std::vector<std::string> titles = TitlesOf(*merged);
   ASSERT_EQ(titles.size(), 20u);
   EXPECT_EQ(titles[0], "[bob] Note 15");
   EXPECT_EQ(titles[1], "[alice] Holiday photos 15");
@@ -92,7 +84,7 @@ TEST_F(MergedFeedTest, EqualDatesKeepTheOrderOfTheFriendsList) {
   for (const char* name : {"alice", "bob", "carol"}) {
     dir.Write(name, FeedText({{"Same time", Date(1, 0)}}));
   }
-  std::vector<std::string> titles = Titles(*Merge({"bob", "alice", "carol"}));
+  std::vector<std::string> titles = TitlesOf(*Merge({"bob", "alice", "carol"}));
   EXPECT_EQ(
       std::vector<std::string>(titles.begin(), titles.begin() + 3),
       (std::vector<std::string>{"[bob] Same time", "[alice] Same time", "[carol] Same time"}));
@@ -101,7 +93,7 @@ TEST_F(MergedFeedTest, EqualDatesKeepTheOrderOfTheFriendsList) {
 TEST_F(MergedFeedTest, DuplicatesAreMergedOncePerFriendAndListing) {
   dir.Write("alice", FeedText({{"Shared post", Date(5, 5)}}));
   dir.Write("bob", FeedText({{"Shared post", Date(5, 5)}}));
-  std::vector<std::string> titles = Titles(*Merge({"alice", "bob", "alice"}));
+  std::vector<std::string> titles = TitlesOf(*Merge({"alice", "bob", "alice"}));
   EXPECT_EQ(std::vector<std::string>(titles.begin(), titles.begin() + 4),
             (std::vector<std::string>{"[alice] Shared post", "[bob] Shared post",
                                       "[alice] Shared post", ""}));
@@ -114,7 +106,7 @@ TEST_F(MergedFeedTest, FewEntriesArePaddedWithEmptyItems) {
   }
   dir.Write("under_score", FeedText(entries));
   std::unique_ptr<Feed> merged = Merge({"under_score"});
-  std::vector<std::string> titles = Titles(*merged);
+  std::vector<std::string> titles = TitlesOf(*merged);
   EXPECT_EQ(titles[0], "[under_score] E5");
   EXPECT_EQ(titles[4], "[under_score] E1");
   EXPECT_EQ(std::count(titles.begin(), titles.end(), ""), 15);
@@ -139,7 +131,7 @@ TEST_F(MergedFeedTest, EachMergeStartsFromTheFilesPresentNow) {
   Merge({"alice"});
   std::filesystem::remove(dir.file("alice"));
   dir.Write("bob", FeedText({{"Second", Date(1, 1)}}));
-  std::vector<std::string> titles = Titles(*Merge({"alice", "bob"}));
+  std::vector<std::string> titles = TitlesOf(*Merge({"alice", "bob"}));
   EXPECT_EQ(titles[0], "[bob] Second");
   EXPECT_EQ(titles[1], "");
 }
@@ -158,7 +150,7 @@ TEST(FriendFeedPathTest, NamesMustBePlainFileNamesThatFitThePathBuffer) {
 TEST_F(MergedFeedTest, FriendWhosePathWouldNotFitIsSkipped) {
   const std::string longName(260 - dir.path().size(), 'n');
   dir.Write("ok", FeedText({{"Fits", Date(1, 1)}}));
-  std::vector<std::string> titles = Titles(*Merge({longName, "ok"}));
+  std::vector<std::string> titles = TitlesOf(*Merge({longName, "ok"}));
   EXPECT_EQ(titles[0], "[ok] Fits");
   EXPECT_EQ(titles[1], "");
 }
