@@ -37,6 +37,23 @@ bool IsHeader(const char* line, const char* delimiters, const char* name) {
          equalsIgnoringCase(field, name);
 }
 
+// Copies quoted value number `index` of the challenge `line` (its fields split at the double
+// quote alone: base64 nonces end in "=" padding) into `out`. A CR or LF ends the value, so that
+// nothing after it reaches a header line built from the value; a value that does not fit into
+// `capacity` bytes with its NUL, or a missing one, leaves `out` "".
+void ReadChallengeValue(const char* line, int index, char* out, int capacity) {
+  out[0] = '\0';
+  std::string field(std::strlen(line) + 1, '\0');
+  if (splitField(line, "\"", index, &field[0], static_cast<int>(field.size())) != 0) {
+    return;
+  }
+  const std::size_t length = std::strcspn(field.c_str(), "\r\n");
+  if (length < static_cast<std::size_t>(capacity)) {
+    std::memcpy(out, field.c_str(), length);
+    out[length] = '\0';
+  }
+}
+
 // The custom header lines of a request, restored after a retry or redirect so that the Host
 // line one attempt added is not sent twice by the next.
 void TrimTo(StringList& lines, int count) {
@@ -290,9 +307,8 @@ int HttpFetchClient::getDigestChallenge(char* scheme, char* realm, char* nonce) 
       continue;
     }
     splitField(line, " ", 1, scheme, kSchemeCapacity);
-    // Values are split at the double quote alone: base64 nonces end in "=" padding.
-    splitField(line, "\"", 1, realm, kRealmCapacity);
-    splitField(line, "\"", 3, nonce, kNonceCapacity);
+    ReadChallengeValue(line, 1, realm, kRealmCapacity);
+    ReadChallengeValue(line, 3, nonce, kNonceCapacity);
   }
   return 0;
 }

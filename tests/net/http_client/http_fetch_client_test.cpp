@@ -315,6 +315,9 @@ TEST(HttpChallengeTest, TakesSchemeRealmAndNonceByPosition) {
       {{fifty}, "Digest", "R", "N"},
       {{"WWW-Authenticate: Digest qop=\"auth\", realm=\"R\""}, "Digest", "auth", "R"},
       {{digest("A", "1"), digest("B", "2")}, "Digest", "B", "2"},
+      // A CR or LF ends a value: nothing after it may reach a header line made from it.
+      {{digest("R\rX-Injected: " + std::string(40, 'x'), "N\nX: 1")}, "Digest", "R", "N"},
+      {{digest("R\r\nX: 1", "N\r\nX: 1")}, "Digest", "R", "N"},
   };
   for (const auto& c : cases) {
     TestClient client;
