@@ -2,17 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <ctime>
-#include <mutex>
 #include <optional>
-#include <random>
 #include <thread>
 #include <utility>
 
 #include "feed/merged_feed.h"
 #include "net/http_client/http_fetch_client.h"
 #include "platform/mutex_lock.h"
+#include "platform/random_bytes.h"
 #include "update/md5.h"
 
 int PendingDownloads = 0;
@@ -24,29 +23,6 @@ constexpr auto kLaunchStagger = std::chrono::milliseconds(500);
 constexpr char kDigestUri[] = "/data/rss?auth=digest";
 // Feed addresses are formed in 256-byte buffers.
 constexpr std::size_t kUrlCapacity = 256;
-
-// The process's pseudo-random generator, seeded once per batch and drawn from by every fetcher
-// of the batch at once.
-class SharedRandom {
- public:
-  void seed(unsigned value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    engine_.seed(value);
-  }
-  unsigned next() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<unsigned>(engine_());
-  }
-
- private:
-  std::mutex mutex_;
-  std::minstd_rand engine_;
-};
-
-SharedRandom& Random() {
-  static SharedRandom random;
-  return random;
-}
 
 void CountFetcherDone() {
   platform::MutexLock lock(DownloadLock);
@@ -60,17 +36,27 @@ void AnswerDigestChallenge(HttpFetchClient& client, const Credentials& credentia
   char realm[29];
   char nonce[1000];
   client.getDigestChallenge(scheme, realm, nonce);
+  // Without a client nonce from the system's random source there is no answer to send; the 401
+  // was not saved, so the file stays as it was.
+  const std::string cnonce = MakeClientNonce(45);
+  if (cnonce.empty()) {
+    return;
+  }
   client.clearHeaders();
-  client.addHeader(DigestAuthorizationLine(credentials, realm, nonce, MakeClientNonce(45)).c_str());
+  client.addHeader(DigestAuthorizationLine(credentials, realm, nonce, cnonce).c_str());
   client.getToFile(url.c_str(), path.c_str());
 }
 
 }  // namespace
 
 std::string MakeClientNonce(int length) {
+  std::vector<std::uint32_t> drawn(static_cast<std::size_t>(std::max(length, 0)));
+  if (!platform::FillRandomBytes(drawn.data(), drawn.size() * sizeof drawn[0])) {
+    return "";
+  }
   std::string nonce;
-  for (int i = 0; i < length; ++i) {
-    unsigned value = Random().next() % 122;
+  for (const std::uint32_t next : drawn) {
+    unsigned value = next % 122;
     if (value < 48) {
       value += 48;
     }
@@ -141,7 +127,6 @@ int LaunchFeedFetchers(std::vector<std::string> friendNames, UpdateContext conte
 
 void StartFeedDownloads(const std::vector<std::string>& friendNames, const UpdateContext& context) {
   DownloadLock = CreateMutexA(nullptr, FALSE, "MutexName");
-  Random().seed(static_cast<unsigned>(std::time(nullptr)));
   {
     platform::MutexLock lock(DownloadLock);
     PendingDownloads = static_cast<int>(friendNames.size());

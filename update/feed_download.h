@@ -40,8 +40,8 @@ int LaunchFeedFetchers(std::vector<std::string> friendNames, UpdateContext conte
 /// its password is set; then counts itself done.
 int FeedFetcher(std::string name, const UpdateContext& context);
 
-/// `length` characters drawn from the process's shared generator: digits, upper-case letters and
-/// "a" to "y".
+/// `length` characters drawn from the system's random source: digits, upper-case letters and "a"
+/// to "y". Safe to call from many threads at once. An empty text when the source fails.
 std::string MakeClientNonce(int length);
 
 /// The feed address of `name` at `service`: http://<users host>/NAME/data/rss for names starting

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
 #include <string>
+#include <thread>
 
+#include "net/socket/host_overrides.h"
+#include "tests/support/scratch_directory.h"
+#include "tests/support/scripted_peer.h"
 #include "update/service_config.h"
 
 namespace {
@@ -16,6 +22,22 @@ TEST(ClientNonceTest, HasTheAskedLengthOfDigitsAndLettersWithoutZ) {
       EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'y')) << c;
     }
   }
+}
+
+TEST(ClientNonceTest, DoesNotFollowTheClock) {
+  // Two batches started within one second once drew the same client nonces; the loop repeats
+  // until both started within one.
+  std::string first, second;
+  for (std::time_t start = 0; start != std::time(nullptr);) {
+    start = std::time(nullptr);
+    StartFeedDownloads({}, UpdateContext());
+    first = MakeClientNonce(45);
+    ASSERT_TRUE(FeedDownloadsDone());
+    StartFeedDownloads({}, UpdateContext());
+    second = MakeClientNonce(45);
+    ASSERT_TRUE(FeedDownloadsDone());
+  }
+  EXPECT_NE(first, second);
 }
 
 TEST(FeedUrlTest, JournalHostsAndTheSharedUsersHost) {
@@ -37,6 +59,39 @@ TEST(DigestAuthorizationTest, HasTheExactLayout) {
   ASSERT_EQ(line.compare(0, prefix.size(), prefix), 0) << line;
   EXPECT_EQ(line.size(), prefix.size() + 32 + 1);
   EXPECT_EQ(line.back(), '"');
+}
+
+TEST(DigestExchangeTest, NoLineEndOfTheChallengeReachesTheAuthorizationLine) {
+  const struct {
+    std::string challenge, sent;
+  } cases[] = {
+      {"realm=\"R\rX-Injected: 1\", nonce=\"N\"", "realm=\"R\", nonce=\"N\""},
+      {"realm=\"R\", nonce=\"N\rX-Injected: 1\"", "realm=\"R\", nonce=\"N\""},
+      // The line reader ends the header line at the LF: the nonce is on the next line.
+      {"realm=\"R\r\nX-Injected: 1\", nonce=\"N\"", "realm=\"R\", nonce=\"\""},
+  };
+  for (const auto& c : cases) {
+    test_support::ScriptedPeer peer(
+        {{test_support::ReadUntil("\r\n\r\n"),
+          test_support::Send("HTTP/1.0 401 No\r\nWWW-Authenticate: Digest " + c.challenge +
+                             "\r\n\r\n")},
+         {test_support::ReadUntil("\r\n\r\n"), test_support::Send("HTTP/1.0 200 OK\r\n\r\n")}});
+    HostOverrides::instance().add("*.zarnik.test", "127.0.0.1");
+    ScratchDirectory temp;
+    UpdateContext context;
+    context.tempDir = temp.path();
+    context.settings.userName = "abc";
+    context.settings.password = "secret";
+    context.service.journalDomain = "zarnik.test:" + std::to_string(peer.port());
+    StartFeedDownloads({"fern"}, context);
+    for (int waited = 0; !FeedDownloadsDone() && waited < 200; ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    HostOverrides::instance().clear();
+    const std::string request = peer.received(1);
+    EXPECT_NE(request.find(c.sent + ", algorithm=MD5"), std::string::npos) << request;
+    EXPECT_EQ(request.find("X-Injected"), std::string::npos) << request;
+  }
 }
 
 }  // namespace
