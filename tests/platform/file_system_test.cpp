@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/calendar_time.h"
 #include "tests/support/scratch_directory.h"
@@ -39,6 +41,30 @@ TEST(FileSystemTest, NewFilesRefuseAnExistingNameAndKeepTheBytesWritten) {
 
   EXPECT_TRUE(platform::RemoveFile(scratch.file("fresh")));
   EXPECT_FALSE(platform::RemoveFile(scratch.file("fresh")));
+}
+
+// A name someone planted in advance costs one try, not the file; the tries have an end.
+TEST(FileSystemTest, NamesBesideAPathAreNewOnEveryTryAndTheTriesBounded) {
+  std::vector<std::string> names;
+  const auto thirdSucceeds = [&names](const std::string& name) {
+    names.push_back(name);
+    return names.size() == 3;
+  };
+  const std::string created = platform::CreateUnderNewName("dir/file", thirdSucceeds);
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(created, names[2]);
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 3u);
+  for (const std::string& name : names) {
+    EXPECT_EQ(name.rfind("dir/file.", 0), 0u) << name;
+  }
+  names.clear();
+  EXPECT_EQ(platform::CreateUnderNewName("dir/file",
+                                         [&names](const std::string& name) {
+                                           names.push_back(name);
+                                           return false;
+                                         }),
+            "");
+  EXPECT_EQ(names.size(), static_cast<std::size_t>(platform::kNewNameTries));
 }
 
 // A feed reader may be downloading the file just when an update puts the new one in its place:
