@@ -1,10 +1,11 @@
-// "settings.dat" holds the password: written private to the user, and never through a link.
+// "settings.dat" holds the password: private to the user, never written through a link, and
+// replaced only by a whole file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
-#include <vector>
 
 #include "settings/app_settings.h"
 #include "tests/support/file_size_limit.h"
@@ -12,59 +13,33 @@
 
 namespace {
 
-class SettingsPosixTest : public testing::Test {
- protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-    UpdateMutex = CreateMutexA(nullptr, FALSE, "UpdateMutex");
-    AppSettings = Settings();
-    AppSettings.userName = "abc";
-    AppSettings.password = "secret";
-  }
-  void TearDown() override {
-    CloseHandle(UpdateMutex);
-    UpdateMutex = nullptr;
-    std::filesystem::current_path(previous_);
-  }
-
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-      names.push_back(entry.path().filename().string());
-    }
-    return names;
-  }
-
-  std::filesystem::path previous_;
-  ScratchDirectory dir_;
-};
-
-TEST_F(SettingsPosixTest, TheSavedFileIsTheOwnersAloneAndReplacesAPlantedLink) {
-  const mode_t umask = ::umask(0);  // the file's mode must not rely on the user's umask
+TEST(SettingsPosixTest, SavingReplacesAPlantedLinkWithAWholePrivateFile) {
+  ScratchDirectory dir;
   ScratchDirectory outside;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  UpdateMutex = CreateMutexA(nullptr, FALSE, "UpdateMutex");
+  AppSettings = Settings{"abc", "secret", 600};
   outside.Write("target", "not yours");
-  std::filesystem::create_symlink(outside.file("target"), dir_.file(kSettingsFileName));
-  SaveSettings();
-  ::umask(umask);
-  EXPECT_EQ(outside.Read("target"), "not yours");
-  struct stat status {};
-  ASSERT_EQ(::lstat(kSettingsFileName, &status), 0);
-  EXPECT_TRUE(S_ISREG(status.st_mode));
-  EXPECT_EQ(status.st_mode & 07777, 0600u);
-  EXPECT_EQ(dir_.Read(kSettingsFileName), EncodeSettingsFile(AppSettings));
-  EXPECT_EQ(Names(), std::vector<std::string>{kSettingsFileName});
-}
-
-// The disk fills up part way, imitated with a file size limit: the old file stays whole.
-TEST_F(SettingsPosixTest, AWriteThatFailsKeepsTheOldFileAndLeavesNoOther) {
-  dir_.Write(kSettingsFileName, "old settings");
+  std::filesystem::create_symlink(outside.file("target"), dir.file(kSettingsFileName));
   {
-    FileSizeLimit limit(5);
+    FileSizeLimit full(5);  // the disk fills up part way: what was there stays
     SaveSettings();
   }
-  EXPECT_EQ(dir_.Read(kSettingsFileName), "old settings");
-  EXPECT_EQ(Names(), std::vector<std::string>{kSettingsFileName});
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file(kSettingsFileName)));
+  const mode_t umask = ::umask(0);  // the mode must not come from the user's umask
+  SaveSettings();
+  ::umask(umask);
+  struct stat status {};
+  EXPECT_EQ(::lstat(dir.file(kSettingsFileName).c_str(), &status), 0);
+  EXPECT_TRUE(S_ISREG(status.st_mode));
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(dir.Read(kSettingsFileName), EncodeSettingsFile(AppSettings));
+  EXPECT_EQ(outside.Read("target"), "not yours");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  CloseHandle(UpdateMutex);
+  UpdateMutex = nullptr;
+  std::filesystem::current_path(previous);
 }
 
 }  // namespace

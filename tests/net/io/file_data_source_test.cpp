@@ -2,13 +2,11 @@
 
 #include <climits>
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include "net/io/file_data_source.h"
 #include "net/io/file_handle.h"
-#include "net/io/replacing_file_data_source.h"
 #include "tests/support/scratch_directory.h"
 
 namespace {
@@ -89,26 +87,6 @@ TEST_F(FileDataSourceTest, OpenModes) {
   FileDataSource fresh(Path("created").c_str());
   EXPECT_EQ(fresh.open(2), 0);
   EXPECT_TRUE(std::filesystem::exists(Path("created")));
-}
-
-// Writing goes into a new file, never through the name: readers see the old file whole until the
-// source closes, the new one after, and no other file stays behind.
-TEST_F(FileDataSourceTest, ReplacingSourcePutsANewFileInPlaceOnClose) {
-  Put("old");
-  ReplacingFileDataSource source(Path().c_str());
-  EXPECT_EQ(source.open(2), -1);
-  ASSERT_EQ(source.open(1), 0);
-  EXPECT_EQ(source.writeLine("new"), 3);
-  EXPECT_EQ(Content(), "old");
-  source.close();
-  EXPECT_EQ(Content(), "new\r\n");
-  ASSERT_EQ(source.open(0), 0);
-  EXPECT_EQ(NextLine(source), "new\r\n");
-  source.close();
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()),
-                          std::filesystem::directory_iterator()),
-            1);
-  EXPECT_EQ(ReplacingFileDataSource(Path("missing/file").c_str()).open(1), -1);
 }
 
 TEST_F(FileDataSourceTest, ReadLineSplitsAtCrLf) {
