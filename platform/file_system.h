@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "platform/win32.h"
@@ -19,6 +20,19 @@ constexpr char kDirectorySeparator = '/';
 /// unchanged, line ends included. Returns nullptr when anything already stands at `path`, a
 /// symbolic link included, or when the file cannot be created.
 std::FILE* CreateNewFile(const std::string& path);
+
+/// As CreateNewFile, for a file that holds secrets: on POSIX systems only its owner may read or
+/// write it (mode 0600); on Windows it gets the permissions its directory passes on.
+std::FILE* CreateNewPrivateFile(const std::string& path);
+
+/// Hands `create` names for a new file beside `path` until it answers that it created one: each
+/// name is `path` followed by a suffix that this process uses once and that no one can foresee
+/// (the process id, a count, the clock), so a name planted in advance is met only by chance.
+/// `create` must create the file exclusively, failing when anything stands at the name.
+/// kNewNameTries names at most; returns the name created, or an empty text when every try failed.
+std::string CreateUnderNewName(const std::string& path,
+                               const std::function<bool(const std::string& name)>& create);
+constexpr int kNewNameTries = 10;
 
 /// Puts the file `from` in the place of `to` in one step: a reader that opens `to` meanwhile gets
 /// either the old file whole or the new one whole. Both must be in the same directory. On POSIX

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/file_system.h"
 #include "platform/mutex_lock.h"
 
 Settings AppSettings;
@@ -146,12 +147,23 @@ void LoadSettings() {
 }
 
 void SaveSettings() {
-  FilePointer file(std::fopen(kSettingsFileName, "wb"), std::fclose);
-  if (!file) {
+  // A new file, readable by the user alone, takes the place of the old one once it is whole: a
+  // crash meanwhile leaves the old settings, and nothing planted at either name is written
+  // through.
+  FilePointer file(nullptr, std::fclose);
+  const std::string written =
+      platform::CreateUnderNewName(kSettingsFileName, [&file](const std::string& name) {
+        file.reset(platform::CreateNewPrivateFile(name));
+        return file != nullptr;
+      });
+  if (written.empty()) {
     return;
   }
-  platform::MutexLock lock(UpdateMutex);
-  const std::string bytes = EncodeSettingsFile(AppSettings);
-  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-  std::fflush(file.get());
+  const std::string bytes = EncodeSettingsFile(CopySettings());
+  const bool whole = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
+                     std::fflush(file.get()) == 0;
+  if (std::fclose(file.release()) != 0 || !whole ||
+      !platform::ReplaceFile(written, kSettingsFileName)) {
+    platform::RemoveFile(written);
+  }
 }

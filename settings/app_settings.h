@@ -32,8 +32,10 @@ extern const char kSettingsFileName[];
 /// was and the file untouched.
 void LoadSettings();
 
-/// Writes AppSettings to "settings.dat", holding UpdateMutex while it writes; the caller must not
-/// hold it. Failures are not reported: the settings then stay in memory only.
+/// Writes AppSettings, copied under UpdateMutex, to "settings.dat": a new file beside it (mode 0600
+/// on POSIX systems), created without following any link, takes its place once it is whole, so a
+/// failure or crash leaves the old file. The caller must not hold UpdateMutex. Failures are not
+/// reported: the settings then stay in memory only, and no new file is left behind.
 void SaveSettings();
 
 /// The bytes of "settings.dat" for `settings`: user name and password (password bytes plus 10,

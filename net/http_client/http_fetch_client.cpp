@@ -8,6 +8,7 @@
 #include "net/http_client/base64_encoder.h"
 #include "net/io/data_source.h"
 #include "net/io/file_data_source.h"
+#include "net/io/replacing_file_data_source.h"
 #include "net/io/text_helpers.h"
 
 namespace {
@@ -93,7 +94,7 @@ NetResult HttpFetchClient::getToFile(const char* url, const char* path) {
   if (path == nullptr || *path == '\0') {
     return get(url, nullptr);
   }
-  FileDataSource file(path, 4096);
+  ReplacingFileDataSource file(path, 4096);
   return get(url, &file);
 }
 

@@ -18,9 +18,11 @@ class HttpFetchClient : public CUT_WSClient {
   /// Whether to follow a redirect to `url`; the client's own answer is no, and the body of the
   /// redirect answer is then saved.
   virtual bool approveRedirect(const char* url);
-  /// GETs `url` into the file at `path` (created or truncated when the body arrives; left as it
-  /// was when the answer is a 401 or a redirect without Location, or when anything fails first).
-  /// A null or empty path keeps the body as lines (bodyLines).
+  /// GETs `url` into the file at `path`: the body goes into a new file beside it, which takes the
+  /// place of `path` once the body has ended, whole or cut off (ReplacingFileDataSource), so
+  /// nothing planted at `path` is written through. `path` is left as it was when the answer is a
+  /// 401 or a redirect without Location, or when anything fails first. A null or empty path keeps
+  /// the body as lines (bodyLines).
   virtual NetResult getToFile(const char* url, const char* path);
   /// GETs `url`, the body into `target` (opened in mode 1) or, without one, into bodyLines.
   virtual NetResult get(const char* url, DataSource* target);

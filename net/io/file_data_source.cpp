@@ -50,6 +50,14 @@ int FileDataSource::open(int mode) {
   return file.open(fileName, way.access, way.disposition, way.append);
 }
 
+int FileDataSource::openNew() {
+  if (fileName[0] == '\0') {
+    return -1;
+  }
+  buffered = 0;
+  return file.open(fileName, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, 0);
+}
+
 void FileDataSource::close() {
   file.close();
   buffered = 0;

@@ -18,6 +18,9 @@ class FileDataSource : public DataSource {
 
   std::unique_ptr<DataSource> clone() const override;
   int open(int mode) override;
+  /// Opens the file as a new one, for reading and writing: 0, or -1 when anything already stands
+  /// at the name (a symbolic link included, which is never followed) or it cannot be created.
+  int openNew();
   void close() override;
   int readLine(char* buffer, int size) override;
   int writeLine(const char* text) override;

@@ -1,37 +1,16 @@
 // Writing "all.xml" when the disk fills up part way, imitated with a file size limit.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <tinyxml.h>
 
-#include <csignal>
 #include <filesystem>
 #include <string>
 
 #include "feed/feed_file.h"
 #include "feed/merged_feed.h"
 #include "tests/feed/feed_test_support.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
-
-// Limits the size of files this process writes for as long as it lives.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // make writes fail instead of killing us
-    rlimit limited = saved_;
-    limited.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previousHandler_)(int);
-};
 
 // SaveFile checks for errors before the buffered tail reaches the disk; the tail must count too.
 TEST(FeedFilePosixTest, WriteThatRunsOutOfSpaceKeepsTheOldFile) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,19 @@ TEST(FileSystemTest, NewFilesRefuseAnExistingNameAndKeepTheBytesWritten) {
 
   EXPECT_TRUE(platform::RemoveFile(scratch.file("fresh")));
   EXPECT_FALSE(platform::RemoveFile(scratch.file("fresh")));
+}
+
+// A name someone planted in advance costs one try, not the file; the tries have an end.
+TEST(FileSystemTest, NamesBesideAPathAreNewOnEveryTryAndTheTriesBounded) {
+  std::set<std::string> names;
+  EXPECT_EQ(platform::CreateUnderNewName("dir/file",
+                                         [&names](const std::string& name) {
+                                           EXPECT_EQ(name.rfind("dir/file.", 0), 0u) << name;
+                                           names.insert(name);
+                                           return false;
+                                         }),
+            "");
+  EXPECT_EQ(names.size(), static_cast<std::size_t>(platform::kNewNameTries));
 }
 
 // A feed reader may be downloading the file just when an update puts the new one in its place:

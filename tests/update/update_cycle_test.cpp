@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -92,6 +93,7 @@ class UpdateCycleTest : public testing::Test {
 
   test_support::FakeJournalProcess service;
   ScratchDirectory temp;
+  ScratchDirectory outside;  // made before TEMP names `temp`
   std::optional<std::string> previousTemp;
 };
 
@@ -188,6 +190,42 @@ TEST_F(UpdateCycleTest, UnsafeFriendNamesAreSkipped) {
   EXPECT_EQ(Cycle(), (Titles{"[eddie] Flat tyre", "[eddie] New bicycle"}));
   EXPECT_FALSE(std::filesystem::exists(temp.path() + "/../../escaped"));
   EXPECT_EQ(service.log().find("[\"Host\", \"other.host"), std::string::npos);
+}
+
+// In a shared TEMP anyone may plant a link at the name of a file the program writes: the
+// download replaces the link with a file of its own and leaves the link's target as it was. A
+// body cut off keeps what came, as before, and no temporary file stays behind.
+TEST_F(UpdateCycleTest, LinksPlantedAtDownloadedFilesAreReplacedNotWrittenThrough) {
+  const struct {
+    const char* name;
+    const char* password;
+    const char* fault;
+    Titles titles;
+  } cases[] = {
+      {"public", "", "none", {"[eddie] Flat tyre", "[eddie] New bicycle"}},
+      {"through Digest", "secret", "none", {"[eddie] Flat tyre", "[eddie] New bicycle"}},
+      {"cut body", "", "cut&bytes=40", {}},
+  };
+  ASSERT_TRUE(service.control("friends?user=abc&list=eddie"));
+  for (const auto& c : cases) {
+    for (const char* name : {"friends.list", "eddie"}) {
+      outside.Write(name, "not yours");
+      std::filesystem::remove(temp.file(name));
+      std::filesystem::create_symlink(outside.file(name), temp.file(name));
+    }
+    ASSERT_TRUE(service.control(std::string("fault?journal=eddie&kind=") + c.fault));
+    AppSettings.password = c.password;
+    EXPECT_EQ(Cycle(), c.titles) << c.name;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"all.xml", "eddie", "friends.list"})) << c.name;
+    EXPECT_EQ(outside.Read("friends.list"), "not yours") << c.name;
+    EXPECT_EQ(outside.Read("eddie"), "not yours") << c.name;
+  }
+  EXPECT_EQ(temp.Read("eddie").size(), 40u);
 }
 
 // A cycle started while another runs ends at once; one started while the last one still writes

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +13,12 @@
 #include "platform/posix/kernel/system_calls.h"
 
 namespace platform {
+namespace {
 
-std::FILE* CreateNewFile(const std::string& path) {
+std::FILE* CreateNewWithMode(const std::string& path, mode_t mode) {
   // O_EXCL refuses an existing name, links included, so nothing planted there gets written through.
   int fd = RetryOnInterrupt(
-      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
+      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode); });
   if (fd < 0) {
     return nullptr;
   }
@@ -24,6 +27,33 @@ std::FILE* CreateNewFile(const std::string& path) {
     ::close(fd);
   }
   return file;
+}
+
+}  // namespace
+
+std::FILE* CreateNewFile(const std::string& path) {
+  return CreateNewWithMode(path, 0666);
+}
+
+std::FILE* CreateNewPrivateFile(const std::string& path) {
+  return CreateNewWithMode(path, 0600);
+}
+
+std::string CreateUnderNewName(const std::string& path,
+                               const std::function<bool(const std::string& name)>& create) {
+  static std::atomic<unsigned> count{0};
+  for (int tries = 0; tries < kNewNameTries; ++tries) {
+    // The clock's low bits change every few nanoseconds: a name cannot be planted ahead of time.
+    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".%ld.%u.%08lx", static_cast<long>(::getpid()), count++,
+                  static_cast<unsigned long>(ticks) & 0xFFFFFFFFUL);
+    const std::string name = path + suffix;
+    if (create(name)) {
+      return name;
+    }
+  }
+  return std::string();
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {

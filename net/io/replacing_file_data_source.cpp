@@ -1,0 +1,77 @@
+#include "net/io/replacing_file_data_source.h"
+
+#include <cstring>
+#include <utility>
+
+#include "platform/file_system.h"
+
+ReplacingFileDataSource::ReplacingFileDataSource(const char* name, int lineBufferSize)
+    : bufferSize_(lineBufferSize) {
+  if (name != nullptr &&
+      std::strlen(name) <= static_cast<std::size_t>(FileDataSource::kMaxFileName)) {
+    target_ = name;
+  }
+}
+
+ReplacingFileDataSource::~ReplacingFileDataSource() {
+  close();
+}
+
+std::unique_ptr<DataSource> ReplacingFileDataSource::clone() const {
+  return std::make_unique<ReplacingFileDataSource>(target_.c_str(), bufferSize_);
+}
+
+int ReplacingFileDataSource::open(int mode) {
+  close();
+  if (target_.empty() || (mode != 0 && mode != 1)) {
+    return -1;
+  }
+  std::unique_ptr<FileDataSource> file;
+  if (mode == 0) {
+    file = std::make_unique<FileDataSource>(target_.c_str(), bufferSize_);
+    if (file->open(0) == -1) {
+      return -1;
+    }
+  } else {
+    written_ = platform::CreateUnderNewName(target_, [&](const std::string& name) {
+      file = std::make_unique<FileDataSource>(name.c_str(), bufferSize_);
+      return file->openNew() == 0;
+    });
+    if (written_.empty()) {
+      return -1;
+    }
+  }
+  file_ = std::move(file);
+  return 0;
+}
+
+void ReplacingFileDataSource::close() {
+  if (!file_) {
+    return;
+  }
+  file_.reset();
+  if (!written_.empty() && !platform::ReplaceFile(written_, target_)) {
+    platform::RemoveFile(written_);
+  }
+  written_.clear();
+}
+
+int ReplacingFileDataSource::readLine(char* buffer, int size) {
+  return file_ ? file_->readLine(buffer, size) : -1;
+}
+
+int ReplacingFileDataSource::writeLine(const char* text) {
+  return file_ ? file_->writeLine(text) : -1;
+}
+
+int ReplacingFileDataSource::read(char* buffer, int length) {
+  return file_ ? file_->read(buffer, length) : -1;
+}
+
+int ReplacingFileDataSource::write(const char* data, int length) {
+  return file_ ? file_->write(data, length) : -1;
+}
+
+int ReplacingFileDataSource::seek(int offset, int origin) {
+  return file_ ? file_->seek(offset, origin) : -1;
+}
