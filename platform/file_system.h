@@ -26,8 +26,8 @@ std::FILE* CreateNewFile(const std::string& path);
 std::FILE* CreateNewPrivateFile(const std::string& path);
 
 /// Hands `create` names for a new file beside `path` until it answers that it created one: each
-/// name is `path` followed by a suffix that this process uses once and that no one can foresee
-/// (the process id, a count, the clock), so a name planted in advance is met only by chance.
+/// name is `path` followed by a dot and 16 hex digits from the system's random source, so a name
+/// planted in advance is met only by chance.
 /// `create` must create the file exclusively, failing when anything stands at the name.
 /// kNewNameTries names at most; returns the name created, or an empty text when every try failed.
 std::string CreateUnderNewName(const std::string& path,

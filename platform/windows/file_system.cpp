@@ -2,8 +2,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -94,25 +92,6 @@ std::FILE* CreateNewFile(const std::string& path) {
 std::FILE* CreateNewPrivateFile(const std::string& path) {
   // The directory's inherited permissions are the ones the user's other files there have.
   return CreateNewFile(path);
-}
-
-std::string CreateUnderNewName(const std::string& path,
-                               const std::function<bool(const std::string& name)>& create) {
-  static std::atomic<unsigned> count{0};
-  for (int tries = 0; tries < kNewNameTries; ++tries) {
-    // The clock's low bits change every tenth of a microsecond: a name cannot be planted ahead of
-    // time.
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%lu.%u.%08lx",
-                  static_cast<unsigned long>(GetCurrentProcessId()), count++,
-                  static_cast<unsigned long>(ticks) & 0xFFFFFFFFUL);
-    const std::string name = path + suffix;
-    if (create(name)) {
-      return name;
-    }
-  }
-  return std::string();
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -37,23 +35,6 @@ std::FILE* CreateNewFile(const std::string& path) {
 
 std::FILE* CreateNewPrivateFile(const std::string& path) {
   return CreateNewWithMode(path, 0600);
-}
-
-std::string CreateUnderNewName(const std::string& path,
-                               const std::function<bool(const std::string& name)>& create) {
-  static std::atomic<unsigned> count{0};
-  for (int tries = 0; tries < kNewNameTries; ++tries) {
-    // The clock's low bits change every few nanoseconds: a name cannot be planted ahead of time.
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%ld.%u.%08lx", static_cast<long>(::getpid()), count++,
-                  static_cast<unsigned long>(ticks) & 0xFFFFFFFFUL);
-    const std::string name = path + suffix;
-    if (create(name)) {
-      return name;
-    }
-  }
-  return std::string();
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
