@@ -313,6 +313,8 @@ bool WebRequestWorker::addressedToThisMachine() {
   if (countFields(requestLine, " ") < 3) {
     return true;
   }
+  // Read to the blank line even past a foreign Host: the answer then waits for no more input.
+  bool local = true;
   for (int read = 0; read < kHeaderLineLimit; ++read) {
     const int length = readLine(requestLine, kRequestLineSize - 1, 0);
     if (length < 2 || std::strcmp(requestLine + length - 2, "\r\n") != 0) {
@@ -327,13 +329,13 @@ bool WebRequestWorker::addressedToThisMachine() {
       *end = '\0';
       stripLineEnd(line);
       if (line[0] == '\0') {
-        return true;  // the blank line that ends the header
+        return local;  // the blank line that ends the header
       }
       char* colon = std::strchr(line, ':');
       if (colon != nullptr &&
           equalsIgnoringCase(Trimmed(std::string(line, colon)).c_str(), "Host") &&
           !NamesLoopback(colon + 1)) {
-        return false;
+        local = false;
       }
       line = end + 1;
     }

@@ -198,6 +198,48 @@ TEST_F(LocalWebServerTest, RefusedRequestsAreNotLoggedButMissingFilesAre) {
   EXPECT_EQ(files.Read("hello.txt"), "Hello, reader.\n") << "DELETE must delete nothing";
 }
 
+// Given served names, the server answers a request for anything else, or from a page whose host
+// name was made to point here, as for a missing file, and the named file exactly as before.
+TEST_F(LocalWebServerTest, ServedNamesAloneAndOnlyToRequestsAddressedToThisMachine) {
+  files.Write("friends.list", "alice\n");
+  files.Write("alice", "<rss>friends only</rss>");
+  files.Write("other-program.tmp", "private");
+  server.setServedNames({"all.xml"});
+  const std::string port = std::to_string(server.listeningPort());
+  const std::string foreign = "GET /all.xml HTTP/1.0\r\nHost: rebound.example";
+  const struct {
+    std::string request;
+    bool served;
+  } cases[] = {
+      {"GET /all.xml HTTP/1.0\r\n\r\n", true},
+      {"GET /all.xml?since=1 HTTP/1.1\r\nHost: localhost:" + port + "\r\n\r\n", true},
+      {"GET /all.xml HTTP/1.0\r\nAccept: */*\r\nhost:  LocalHost \r\n\r\n", true},
+      {"GET /all.xml HTTP/1.0\r\nHost: 127.1.2.3:" + port + "\r\n\r\n", true},
+      {"GET /all.xml HTTP/1.0\r\nHost: [::1]:" + port + "\r\n\r\n", true},
+      {"GET /all.xml\r\n", true},
+      {"GET /friends.list HTTP/1.0\r\n\r\n", false},
+      {"GET /alice HTTP/1.0\r\nHost: localhost\r\n\r\n", false},
+      {"HEAD /other-program.tmp HTTP/1.0\r\n\r\n", false},
+      {"GET / HTTP/1.0\r\n\r\n", false},
+      {foreign + "\r\n\r\n", false},
+      {foreign + ":" + port + "\r\nAccept: */*\r\n\r\n", false},
+      {"GET /all.xml HTTP/1.0\r\nHost: localhost.rebound.example\r\n\r\n", false},
+      {"GET /all.xml HTTP/1.0\r\nHost: 127.0.0.1.rebound.example\r\n\r\n", false},
+      {"GET /all.xml HTTP/1.0\r\nHost: [::1].rebound.example\r\n\r\n", false},
+      {"GET /all.xml?" + std::string(600, 'a') + " HTTP/1.0\r\nHost: rebound.example\r\n\r\n",
+       false},
+  };
+  for (const auto& sent : cases) {
+    SCOPED_TRACE(sent.request.substr(0, 90));
+    const std::string answer = Get(sent.request);
+    if (sent.served) {
+      ExpectServed(answer, "application/octet-stream", "all.xml");
+    } else {
+      EXPECT_EQ(answer, kNotFound);
+    }
+  }
+}
+
 TEST_F(LocalWebServerTest, PostGetsNoAnswerAndItsLinesGoToTheStatusHook) {
   RawClient client(server.listeningPort());
   client.send("POST /form HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc\r\n");
