@@ -83,7 +83,8 @@ bool IsLoopbackIPv4(const std::string& host) {
   for (; parts < 4; ++parts) {
     std::size_t digits = 0;
     int value = 0;
-    for (; at + digits < host.size() && std::isdigit(static_cast<unsigned char>(host[at + digits]));
+    for (; digits < 4 && at + digits < host.size() &&
+           std::isdigit(static_cast<unsigned char>(host[at + digits]));
          ++digits) {
       value = value * 10 + (host[at + digits] - '0');
     }
