@@ -28,7 +28,7 @@ std::optional<std::string> FriendFeedPath(const std::string& tempDir, const std:
 }
 
 std::string MergedFilePath(const std::string& tempDir) {
-  return tempDir + platform::kDirectorySeparator + "all.xml";
+  return tempDir + platform::kDirectorySeparator + kMergedFileName;
 }
 
 void MergeFriendFeed(Feed& merged, const std::string& tempDir, std::string userName) {

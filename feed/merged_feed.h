@@ -24,7 +24,10 @@ constexpr std::size_t kPathCapacity = 256;
 /// would not fit kPathCapacity.
 std::optional<std::string> FriendFeedPath(const std::string& tempDir, const std::string& userName);
 
-/// The path of "all.xml" in `tempDir`, joined with the platform's separator.
+/// The name of the merged feed's file, "all.xml": the one file the local server serves.
+constexpr const char* kMergedFileName = "all.xml";
+
+/// The path of kMergedFileName in `tempDir`, joined with the platform's separator.
 std::string MergedFilePath(const std::string& tempDir);
 
 /// Reads the feed file of `userName` in `tempDir` and appends its entries to `merged`, each title

@@ -4,8 +4,9 @@
 // BSD sockets under the same names, with the Winsock-only names supplied by
 // platform/win32/sockets.h. The few calls whose meaning differs between the two (socket
 // time-outs, the pending-error query, waiting, name resolution) are wrapped in namespace
-// platform, so code above reads the same on both. Code above includes this header, never
-// platform/win32/sockets.h itself.
+// platform, so code above reads the same on both. IPv6 comes under the shared names too
+// (AF_INET6, sockaddr_in6, sockaddr_storage, in6addr_loopback): from ws2tcpip.h on Windows, from
+// netinet/in.h elsewhere. Code above includes this header, never platform/win32/sockets.h itself.
 
 #include <cstddef>
 #include <string>
@@ -39,6 +40,12 @@ int GetPendingError(SOCKET socket, int& error);
 /// Waits until `socket` can be read (or written, with `forWriting`) or the time runs out.
 /// Returns 1 when it can, 0 when the time ran out, SOCKET_ERROR on failure.
 int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds);
+
+/// Waits, without a time limit and without using the processor, until at least one of the
+/// `count` sockets can be read (a listening socket: a connection waits to be accepted) or has
+/// failed or been shut down. Sets `readable[i]` for each socket that is ready. Returns how many
+/// are, or SOCKET_ERROR.
+int WaitReadable(const SOCKET* sockets, int count, bool* readable);
 
 /// Lets a new listening socket bind a port whose earlier connections still linger in TIME_WAIT,
 /// so that a server can listen again on the port it just left. Call before bind. On Windows, which

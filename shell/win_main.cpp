@@ -1,4 +1,5 @@
 // The tray program: start-up, the message loop and shutdown.
+#include "feed/merged_feed.h"
 #include "net/http_server/local_web_server.h"
 #include "platform/program_environment.h"
 #include "platform/program_names.h"
@@ -41,16 +42,22 @@ int RunTrayProgram(HINSTANCE instance, LocalWebServer& server) {
   UpdateStartedHook = StartTrayAnimation;
   ResetUpdateTimer();
 
+  // Only this machine can connect: the loopback addresses, IPv4 and (where there is IPv6) ::1,
+  // where Windows looks for "localhost" first.
   const auto port = static_cast<unsigned short>(ActiveServiceConfig.serverPort);
-  if (server.startListening(port, kListenBacklog, AF_INET, htonl(INADDR_ANY)) !=
+  if (server.startListening(port, kListenBacklog, AF_INET, htonl(INADDR_LOOPBACK)) !=
       NetResult::Success) {
     RemoveTrayIcon();
     platform::ReportListenFailure(port);
     return 0;
   }
-  // The root is set before the first connection is accepted: until then it is the current
-  // directory, which holds "settings.dat" with the password. Without a temporary directory
-  // nothing is served at all.
+  server.listenOnIPv6Loopback(kListenBacklog);
+  // The temporary directory holds the friends list, the friends' own feeds and, on Windows,
+  // other programs' files: only the merged feed is served, and only to requests addressed to
+  // this machine. The root is set before the first connection is accepted: until then it is the
+  // current directory, which holds "settings.dat" with the password. Without a temporary
+  // directory nothing is served at all.
+  server.setServedNames({kMergedFileName});
   if (server.setRootPath(TemporaryDirectory().c_str()) == NetResult::Success) {
     server.startAcceptThread();
   }

@@ -293,6 +293,36 @@ NetResult ListenServer::startListening(unsigned short portNumber, int backlog, i
   return reportResult(NetResult::Success);
 }
 
+NetResult ListenServer::listenOnIPv6Loopback(int backlog) {
+  if (listening == INVALID_SOCKET || running.load() == 1) {
+    return reportResult(NetResult::Failed);
+  }
+  if (listeningIPv6 != INVALID_SOCKET) {
+    return reportResult(NetResult::AlreadyOpen);
+  }
+  const SOCKET created = ::socket(AF_INET6, SOCK_STREAM, protocol);
+  if (created == INVALID_SOCKET) {
+    return reportResult(NetResult::SocketCreateFailed);
+  }
+  platform::AllowAddressReuse(created);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(port);
+  address.sin6_addr = in6addr_loopback;
+  NetResult result = NetResult::Success;
+  if (bind(created, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+    result = NetResult::BindFailed;
+  } else if (listen(created, backlog) == SOCKET_ERROR) {
+    result = NetResult::ListenFailed;
+  }
+  if (result != NetResult::Success) {
+    sysClose(created);
+    return reportResult(result);
+  }
+  listeningIPv6 = created;
+  return reportResult(NetResult::Success);
+}
+
 int ListenServer::spareOperation1() {
   return 0;
 }
@@ -350,16 +380,15 @@ NetResult ListenServer::stop() {
   if (target.s_addr == htonl(INADDR_ANY)) {
     target.s_addr = htonl(INADDR_LOOPBACK);
   }
-  // Without the wake-up the accept thread is still blocked; shutting its socket ends the accept.
-  if (wakeAcceptThread(port, DottedText(target).c_str()) != NetResult::Success &&
-      listening != INVALID_SOCKET) {
-    sysShutdown(listening, SD_BOTH);
+  // Without the wake-up the accept thread is still blocked; shutting its sockets ends the
+  // accept, or the wait on both.
+  if (wakeAcceptThread(port, DottedText(target).c_str()) != NetResult::Success) {
+    shutDownListeningSockets();
   }
   if (acceptThread.joinable()) {
     std::unique_lock<std::mutex> guard(lock);
-    if (!changed.wait_for(guard, kAcceptThreadWait, [this] { return acceptThreadEnded; }) &&
-        listening != INVALID_SOCKET) {
-      sysShutdown(listening, SD_BOTH);
+    if (!changed.wait_for(guard, kAcceptThreadWait, [this] { return acceptThreadEnded; })) {
+      shutDownListeningSockets();
     }
     guard.unlock();
     acceptThread.join();
@@ -430,9 +459,12 @@ void ListenServer::acceptLoop() {
       signalAcceptThreadEnded();
       return;
     }
-    sockaddr_in peer{};
+    const SOCKET listener = nextListener();
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
-    const SOCKET accepted = accept(listening, reinterpret_cast<sockaddr*>(&peer), &length);
+    const SOCKET accepted = listener == INVALID_SOCKET
+                                ? INVALID_SOCKET
+                                : accept(listener, reinterpret_cast<sockaddr*>(&peer), &length);
     const int error = accepted == INVALID_SOCKET ? WSAGetLastError() : 0;
     if (stopRequested.load() != 0) {
       if (accepted != INVALID_SOCKET) {
@@ -449,10 +481,27 @@ void ListenServer::acceptLoop() {
       }
       continue;
     }
-    admit(accepted, peer);
+    admit(accepted, listener, peer);
   }
   running = 0;
   signalAcceptThreadEnded();
+}
+
+SOCKET ListenServer::nextListener() {
+  if (listeningIPv6 == INVALID_SOCKET) {
+    return listening;  // the accept itself waits
+  }
+  const SOCKET both[] = {listening, listeningIPv6};
+  bool ready[] = {false, false};
+  if (platform::WaitReadable(both, 2, ready) == SOCKET_ERROR) {
+    return INVALID_SOCKET;
+  }
+  // Clients of one family must not keep those of the other waiting.
+  if (ready[0] && ready[1]) {
+    ipv6Turn = !ipv6Turn;
+    return ipv6Turn ? listeningIPv6 : listening;
+  }
+  return ready[1] ? listeningIPv6 : listening;
 }
 
 bool ListenServer::pauseAfterAcceptFailure(int error) {
@@ -466,13 +515,30 @@ bool ListenServer::pauseAfterAcceptFailure(int error) {
   return true;
 }
 
-void ListenServer::admit(SOCKET accepted, const sockaddr_in& peer) {
-  if (!acceptFilter(DottedText(peer.sin_addr).c_str()) || !filter.isAllowed(peer.sin_addr.s_addr)) {
+void ListenServer::admit(SOCKET accepted, SOCKET listener, const sockaddr_storage& peer) {
+  sockaddr_in judged{};
+  std::string text;
+  if (peer.ss_family == AF_INET6) {
+    // The IPv6 socket listens on [::1] alone; the filter, which knows IPv4 addresses, judges its
+    // clients as the IPv4 loopback address. Anything else is not let in.
+    const auto& client = reinterpret_cast<const sockaddr_in6&>(peer);
+    if (std::memcmp(&client.sin6_addr, &in6addr_loopback, sizeof client.sin6_addr) != 0) {
+      closeSocket(accepted, true);
+      return;
+    }
+    judged = SocketAddress(AF_INET, htonl(INADDR_LOOPBACK), ntohs(client.sin6_port));
+    text = "::1";
+  } else {
+    judged = reinterpret_cast<const sockaddr_in&>(peer);
+    text = DottedText(judged.sin_addr);
+  }
+  if (!acceptFilter(text.c_str()) || !filter.isAllowed(judged.sin_addr.s_addr)) {
     closeSocket(accepted, true);
     return;
   }
-  auto record = std::make_unique<ConnectionRecord>(
-      ConnectionRecord{accepted, listening, peer, live.load() >= connectionLimit ? 1 : 0, this});
+  auto record = std::make_unique<ConnectionRecord>(ConnectionRecord{
+      accepted, listener, judged, live.load() >= connectionLimit ? 1 : 0, this, {}});
+  std::snprintf(record->peerText, sizeof record->peerText, "%s", text.c_str());
   {
     std::lock_guard<std::mutex> guard(lock);
     ++connectionThreads;
@@ -498,8 +564,7 @@ void ListenServer::runConnection(ConnectionRecord* handedOver) {
   worker->listeningSocket = record->listeningSocket;
   worker->peerAddress = record->peerAddress;
   worker->server = this;
-  std::snprintf(worker->peerText, sizeof worker->peerText, "%s",
-                DottedText(record->peerAddress.sin_addr).c_str());
+  std::memcpy(worker->peerText, record->peerText, sizeof worker->peerText);
   const std::uint32_t threadId = nextThreadId++;
   addLive(worker, threadId, record->socket);
   // An answer goes out as many small sends (a header line each, body blocks of 512 bytes): let
@@ -536,12 +601,22 @@ void ListenServer::connectionThreadEnded() {
   changed.notify_all();
 }
 
-void ListenServer::closeListeningSocket() {
-  if (listening != INVALID_SOCKET) {
-    if (sysShutdown(listening, SD_BOTH) == -1) {
-      socketErrorText(listening);  // fetched to clear the error; nobody is told
+void ListenServer::shutDownListeningSockets() {
+  for (const SOCKET open : {listening, listeningIPv6}) {
+    if (open != INVALID_SOCKET) {
+      sysShutdown(open, SD_BOTH);
     }
-    sysClose(listening);
-    listening = INVALID_SOCKET;
+  }
+}
+
+void ListenServer::closeListeningSocket() {
+  for (SOCKET* open : {&listening, &listeningIPv6}) {
+    if (*open != INVALID_SOCKET) {
+      if (sysShutdown(*open, SD_BOTH) == -1) {
+        socketErrorText(*open);  // fetched to clear the error; nobody is told
+      }
+      sysClose(*open);
+      *open = INVALID_SOCKET;
+    }
   }
 }

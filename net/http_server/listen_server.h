@@ -127,14 +127,16 @@ struct LiveConnection {
 struct ConnectionRecord {
   SOCKET socket;
   SOCKET listeningSocket;
-  sockaddr_in peerAddress;
+  sockaddr_in peerAddress;  // a client of [::1] as 127.0.0.1
   int overLimit;
   ListenServer* server;
+  char peerText[16];  // the client's address as text: dotted, or "::1"
 };
 
-/// A TCP server: one listening socket, an accept thread, and one thread with its own
-/// ConnectionWorker per accepted connection. At most 20 connections are served at once; the
-/// thread of one beyond that lets its worker refuse it. Subclasses decide what a connection means
+/// A TCP server: one listening socket (two with listenOnIPv6Loopback), an accept thread, and one
+/// thread with its own ConnectionWorker per accepted connection. At most 20 connections are
+/// served at once, counted over both sockets; the thread of one beyond that lets its worker
+/// refuse it. Subclasses decide what a connection means
 /// by the workers they create. A subclass whose workers call back into it must call
 /// waitForConnections in its own destructor.
 class ListenServer : public SocketBase {
@@ -148,14 +150,21 @@ class ListenServer : public SocketBase {
   /// listening socket is open.
   virtual NetResult startListening(unsigned short port, int backlog, int family,
                                    std::uint32_t address);
+  /// Also listens on the IPv6 loopback address [::1], at the port startListening took, with
+  /// `backlog`. Its clients are served as those of the first socket; the address filter judges
+  /// them as 127.0.0.1 and acceptFilter is asked with "::1". Call between startListening and
+  /// startAcceptThread. Failed without a first socket or while the accept thread runs;
+  /// AlreadyOpen when listening on [::1] already; SocketCreateFailed (no IPv6 here), BindFailed
+  /// or ListenFailed leave the first socket as it was and no second one open.
+  NetResult listenOnIPv6Loopback(int backlog);
   virtual int spareOperation1();
   virtual int spareOperation2();
   /// A new worker for one connection, or null to drop it.
   virtual ConnectionWorker* createWorker() = 0;
   /// Destroys a worker made by createWorker; null is ignored.
   virtual void releaseWorker(ConnectionWorker* worker);
-  /// Asked with the client's dotted address before a connection is admitted; false closes it
-  /// without a byte. The base admits every address.
+  /// Asked with the client's dotted address ("::1" for a client of [::1]) before a connection
+  /// is admitted; false closes it without a byte. The base admits every address.
   virtual bool acceptFilter(const char* addressText);
   /// Receives the status and log texts of the server and its workers, from any of their
   /// threads. The base ignores them.
@@ -165,7 +174,7 @@ class ListenServer : public SocketBase {
 
   /// Starts the accept thread. Failed when it runs already or cannot be started.
   NetResult startAcceptThread();
-  /// Ends the accept thread and closes the listening socket; connections being served go on.
+  /// Ends the accept thread and closes the listening sockets; connections being served go on.
   /// Nothing happens when the accept thread does not run.
   NetResult stop();
   int addLive(ConnectionWorker* worker, std::uint32_t threadId, SOCKET socket);
@@ -190,19 +199,26 @@ class ListenServer : public SocketBase {
 
  private:
   void acceptLoop();
+  /// The listening socket to accept from next: with two, waits until one has a connection and
+  /// takes turns when both have. INVALID_SOCKET when the wait failed.
+  SOCKET nextListener();
   /// Waits a little after an accept failure that may pass; false when it cannot pass.
   bool pauseAfterAcceptFailure(int error);
-  void admit(SOCKET accepted, const sockaddr_in& peer);
+  void admit(SOCKET accepted, SOCKET listener, const sockaddr_storage& peer);
   /// The connection thread: serves or refuses one connection with a worker of its own.
   void runConnection(ConnectionRecord* record);
   void signalAcceptThreadEnded();
   void connectionThreadEnded();
+  /// Shuts the listening sockets down, which ends an accept or a wait on them.
+  void shutDownListeningSockets();
   void closeListeningSocket();
 
   WSADATA libraryData{};
   int librariesStarted = 0;
   sockaddr_in listeningAddress{};
   SOCKET listening = INVALID_SOCKET;
+  SOCKET listeningIPv6 = INVALID_SOCKET;  // on [::1], at the same port
+  bool ipv6Turn = false;                  // the accept thread's: who goes first when both wait
   LiveConnection* liveHead = nullptr;
   std::thread acceptThread;
   std::atomic<int> running{0};

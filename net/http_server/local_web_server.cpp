@@ -1,5 +1,6 @@
 #include "net/http_server/local_web_server.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -29,6 +30,8 @@ constexpr const char* kModifiedWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thr", 
 
 // The longest method token.
 constexpr int kTokenCapacity = 31;
+// The most header lines a server with served names reads before it gives up on a request.
+constexpr int kHeaderLineLimit = 100;
 // The most body bytes one send carries.
 constexpr int kBodyBlock = 512;
 
@@ -64,6 +67,53 @@ std::int64_t TickCount() {
 bool UtcFields(std::time_t moment, std::tm& fields) {
   return platform::UtcCalendarTime(moment, fields) && fields.tm_wday >= 0 && fields.tm_wday < 7 &&
          fields.tm_mon >= 0 && fields.tm_mon < 12;
+}
+
+// `text` without the spaces and tabs at either end.
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  return first == std::string::npos ? std::string()
+                                    : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// Whether `host` is an IPv4 address of 127.0.0.0/8 in four dotted decimal parts.
+bool IsLoopbackIPv4(const std::string& host) {
+  int parts = 0;
+  std::size_t at = 0;
+  for (; parts < 4; ++parts) {
+    std::size_t digits = 0;
+    int value = 0;
+    for (; digits < 4 && at + digits < host.size() &&
+           std::isdigit(static_cast<unsigned char>(host[at + digits]));
+         ++digits) {
+      value = value * 10 + (host[at + digits] - '0');
+    }
+    if (digits == 0 || digits > 3 || value > 255 || (parts == 0 && value != 127)) {
+      return false;
+    }
+    at += digits;
+    if (parts < 3 && (at >= host.size() || host[at++] != '.')) {
+      return false;
+    }
+  }
+  return at == host.size();
+}
+
+// Whether a Host header's value names this machine's loopback: "localhost" (in any case), an
+// address of 127.0.0.0/8 or "[::1]", each with or without a port.
+bool NamesLoopback(const std::string& value) {
+  const std::string hostAndPort = Trimmed(value);
+  const std::size_t portColon =
+      hostAndPort.find(':', hostAndPort.compare(0, 1, "[") == 0 ? hostAndPort.find(']') : 0);
+  const std::string host = hostAndPort.substr(0, portColon);
+  if (portColon != std::string::npos) {
+    const std::string port = hostAndPort.substr(portColon + 1);
+    if (port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos) {
+      return false;
+    }
+  }
+  return equalsIgnoringCase(host.c_str(), "localhost") || host == "[::1]" || IsLoopbackIPv4(host);
 }
 
 }  // namespace
@@ -138,6 +188,17 @@ int LocalWebServer::copyRootPath(char* buffer, int size,
   return length;
 }
 
+void LocalWebServer::setServedNames(std::vector<std::string> names) {
+  auto list = std::make_shared<const std::vector<std::string>>(std::move(names));
+  std::lock_guard<std::mutex> guard(rootLock);
+  servedNameList = std::move(list);
+}
+
+std::shared_ptr<const std::vector<std::string>> LocalWebServer::servedNames() {
+  std::lock_guard<std::mutex> guard(rootLock);
+  return servedNameList;
+}
+
 // ---- WebRequestWorker: the request ------------------------------------------------------------
 
 WebRequestWorker::WebRequestWorker(LocalWebServer& owner) : webServer(owner) {}
@@ -145,9 +206,11 @@ WebRequestWorker::WebRequestWorker(LocalWebServer& owner) : webServer(owner) {}
 void WebRequestWorker::serveConnection() {
   filePath[0] = scratch[0] = requestLine[0] = '\0';
   const std::int64_t startTick = TickCount();
-  if (readLine(requestLine, kRequestLineSize - 1, 0) < 1) {
+  const int length = readLine(requestLine, kRequestLineSize - 1, 0);
+  if (length < 1) {
     return;
   }
+  requestLineWhole = length >= 2 && std::strcmp(requestLine + length - 2, "\r\n") == 0;
   stripLineEnd(requestLine);
   char token[kTokenCapacity];
   const int command = splitField(requestLine, " ", 0, token, sizeof token) == 0
@@ -185,7 +248,7 @@ void WebRequestWorker::serveFile(int command, std::int64_t startTick) {
     sendText(kNotRecognized);
     return;
   }
-  if (resolvePath(filePath, scratch) != NetResult::Success) {
+  if (!addressedToThisMachine() || resolvePath(filePath, scratch) != NetResult::Success) {
     sendText(kNotFound);
     return;
   }
@@ -237,6 +300,48 @@ void WebRequestWorker::serveFile(int command, std::int64_t startTick) {
   }
   permitCommand(2, command, filePath, kFilePathSize, status);
   logRequest(command, filePath, status, startTick);
+}
+
+bool WebRequestWorker::addressedToThisMachine() {
+  if (!webServer.servedNames()) {
+    return true;
+  }
+  // The rest of a cut request line would be taken for header lines.
+  if (!requestLineWhole) {
+    return false;
+  }
+  // A request line without a protocol version has no header lines after it.
+  if (countFields(requestLine, " ") < 3) {
+    return true;
+  }
+  // Read to the blank line even past a foreign Host: the answer then waits for no more input.
+  bool local = true;
+  for (int read = 0; read < kHeaderLineLimit; ++read) {
+    const int length = readLine(requestLine, kRequestLineSize - 1, 0);
+    if (length < 2 || std::strcmp(requestLine + length - 2, "\r\n") != 0) {
+      return false;
+    }
+    // A CR whose LF came apart from it leaves more than one line in the buffer: each counts.
+    for (char* line = requestLine; *line != '\0';) {
+      char* end = std::strchr(line, '\n');
+      if (end == nullptr) {
+        return false;  // a NUL in the line hides what follows it
+      }
+      *end = '\0';
+      stripLineEnd(line);
+      if (line[0] == '\0') {
+        return local;  // the blank line that ends the header
+      }
+      char* colon = std::strchr(line, ':');
+      if (colon != nullptr &&
+          equalsIgnoringCase(Trimmed(std::string(line, colon)).c_str(), "Host") &&
+          !NamesLoopback(colon + 1)) {
+        local = false;
+      }
+      line = end + 1;
+    }
+  }
+  return false;
 }
 
 void WebRequestWorker::answerDelete() {
@@ -325,6 +430,11 @@ NetResult WebRequestWorker::resolvePath(char* pathBuffer, const char* token) {
   const char* rest = token;
   if (token[0] == '\\' || token[0] == '/') {
     rest = token[1] != '\0' ? token + 1 : "default.htm";
+  }
+  const auto names = webServer.servedNames();
+  if (names && std::find(names->begin(), names->end(), rest) == names->end()) {
+    pathBuffer[rootLength] = '\0';
+    return reportResult(NetResult::Failed);
   }
   const std::size_t restLength = std::strlen(rest);
   // A path that does not fit would name another file: it is not served at all.

@@ -5,13 +5,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "net/http_server/listen_server.h"
 #include "platform/win32.h"
 
-/// The built-in HTTP/1.0 file server: it serves the regular files of one root directory to
-/// clients on this machine. Each connection carries one request line and is closed after the
-/// answer; there is no keep-alive, no header parsing, no URL decoding and no directory listing.
+/// The built-in HTTP/1.0 file server: it serves the regular files of one root directory (or only
+/// those named by setServedNames) to clients on this machine. Each connection carries one request
+/// and is closed after the answer; there is no keep-alive, no URL decoding and no directory
+/// listing, and header lines are looked at only for the Host rule of setServedNames.
 /// Only loopback clients (127.0.0.0/8) are admitted. A subclass that overrides a hook must call
 /// stop, markShuttingDown and waitForConnections in its own destructor, as this class does.
 class LocalWebServer : public ListenServer {
@@ -34,13 +36,27 @@ class LocalWebServer : public ListenServer {
   /// does not fit.
   int copyRootPath(char* buffer, int size, std::shared_ptr<const std::string>& realRoot);
 
+  /// From now on serves only the files of the root named in `names`, as a request gives them
+  /// after its leading slash ("all.xml" for "/all.xml", with or without a query); any other path
+  /// of a GET, HEAD or DELETE is answered as a missing file is. A GET or HEAD then also has its
+  /// header lines read, and is answered as for a missing file when a Host header names anything
+  /// but this machine's loopback ("localhost", 127.x.x.x or "[::1]", any port, the name in any
+  /// case), when its request or header lines are cut or end before the blank line, or after 100
+  /// header lines; a request without a Host header is served. Until this is called every file of
+  /// the root is served and no header line is read.
+  void setServedNames(std::vector<std::string> names);
+  /// The names given to setServedNames; null when every file of the root is served.
+  std::shared_ptr<const std::vector<std::string>> servedNames();
+
   /// The root path's capacity, its terminating NUL included.
   static constexpr int kRootCapacity = 260;
 
  private:
-  std::mutex rootLock;  // guards rootPath and realRootPath: workers read them while they change
+  // Guards rootPath, realRootPath and servedNameList: workers read them while they change.
+  std::mutex rootLock;
   char rootPath[kRootCapacity] = {};
   std::shared_ptr<const std::string> realRootPath;
+  std::shared_ptr<const std::vector<std::string>> servedNameList;
 };
 
 /// Answers the one request line of a connection to a LocalWebServer: GET and HEAD serve a file
@@ -69,8 +85,8 @@ class WebRequestWorker : public ConnectionWorker {
   virtual void handleOtherCommand(int command, char* text, int size);
 
   /// The root path followed by `token` (its leading "/" or "\" dropped; "default.htm" for the
-  /// bare slash) into `pathBuffer` of kFilePathSize bytes. Failed when the token contains ".."
-  /// or the path does not fit.
+  /// bare slash) into `pathBuffer` of kFilePathSize bytes. Failed when the token contains "..",
+  /// the path does not fit, or the server has served names and this is not one of them.
   NetResult resolvePath(char* pathBuffer, const char* token);
   /// The content type named by the extension of `path`.
   const char* contentTypeFor(const char* path);
@@ -90,11 +106,15 @@ class WebRequestWorker : public ConnectionWorker {
   void sendText(const char* text);
   /// GET and HEAD.
   void serveFile(int command, std::int64_t startTick);
+  /// True unless the server has served names and the request, read to its blank line, is not
+  /// addressed to this machine (see LocalWebServer::setServedNames). Reads into requestLine.
+  bool addressedToThisMachine();
   void answerDelete();
   void logPostedLines();
 
   LocalWebServer& webServer;
   char requestLine[kRequestLineSize] = {};
+  bool requestLineWhole = false;  // the request line came with its CR LF, not cut
   char filePath[kFilePathSize] = {};
   char scratch[kScratchSize] = {};
   char dateText[257] = {};

@@ -45,6 +45,27 @@ int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds) 
   return count > 0 ? 1 : 0;
 }
 
+int WaitReadable(const SOCKET* sockets, int count, bool* readable) {
+  fd_set ready;
+  FD_ZERO(&ready);
+  fd_set failed;
+  FD_ZERO(&failed);
+  for (int i = 0; i < count; ++i) {
+    FD_SET(sockets[i], &ready);
+    FD_SET(sockets[i], &failed);
+  }
+  // A failed socket is reported among the exceptions; it counts as ready, as elsewhere.
+  if (select(0, &ready, nullptr, &failed, nullptr) == SOCKET_ERROR) {
+    return SOCKET_ERROR;
+  }
+  int found = 0;
+  for (int i = 0; i < count; ++i) {
+    readable[i] = FD_ISSET(sockets[i], &ready) || FD_ISSET(sockets[i], &failed);
+    found += readable[i] ? 1 : 0;
+  }
+  return found;
+}
+
 int AllowAddressReuse(SOCKET socket) {
   // Windows lets a listening socket take a port whose connections linger in TIME_WAIT anyway;
   // SO_REUSEADDR there would let a second program bind a port in use. Exclusive use instead

@@ -30,6 +30,26 @@ STOP_WAIT = 2  # seconds a stop signal may take to end the program
 SAMPLE_USER, SAMPLE_PASSWORD = "abc", "secret"
 
 
+def ipv6_loopback():
+    """Whether [::1] can be listened on here."""
+    try:
+        with socket.socket(socket.AF_INET6) as probe:
+            probe.bind(("::1", 0))
+        return True
+    except OSError:
+        return False
+
+
+def outward_address():
+    """This machine's address on the way out to another network ("" without a route)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.connect(("192.0.2.1", 9))  # no datagram is sent
+        except OSError:
+            return ""
+        return probe.getsockname()[0]
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -46,10 +66,11 @@ def settings_file(user, password, interval=600):
     return layout.replace(b"\n", b"\r\n")
 
 
-def http_get(port, path, host="127.0.0.1"):
-    """(status, body) of one HTTP/1.0 GET to 127.0.0.1:port."""
-    with socket.create_connection(("127.0.0.1", port), timeout=WAIT) as connection:
-        connection.sendall(b"GET %s HTTP/1.0\r\nHost: %s\r\n\r\n" % (path.encode(), host.encode()))
+def http_get(port, path, host="127.0.0.1", address="127.0.0.1"):
+    """(status, body) of one HTTP/1.0 GET to address:port, with no Host line for a host of None."""
+    with socket.create_connection((address, port), timeout=WAIT) as connection:
+        host_line = b"Host: %s\r\n" % host.encode() if host is not None else b""
+        connection.sendall(b"GET %s HTTP/1.0\r\n%s\r\n" % (path.encode(), host_line))
         answer = b""
         while True:
             data = connection.recv(65536)
@@ -268,6 +289,24 @@ class ZarnikViewerTest(unittest.TestCase):
         self.assertEqual(process.wait(timeout=WAIT), 0)
         with open(os.path.join(self.scratch, "stdout"), "rb") as out:
             self.assertEqual(out.read(), b"", "a program without a terminal draws nothing")
+
+    def test_only_all_xml_is_served_and_only_to_this_machine(self):
+        process = self.start_program()
+        body = self.update_and_wait_for_feed(process)
+        with open(os.path.join(self.temp, "other-program.tmp"), "w") as other:
+            other.write("private")
+        others = set(os.listdir(self.temp)) - {"all.xml"}
+        self.assertLess({"friends.list", "other-program.tmp"}, others, "and the friends' feeds")
+        for name in others:
+            self.assertEqual(http_get(self.port, "/" + name), (404, b""), name)
+        for host, status in (("rebound.example:%d" % self.port, 404), (None, 200)):
+            self.assertEqual(http_get(self.port, "/all.xml?x=1", host)[0], status, host)
+        if ipv6_loopback():
+            self.assertEqual(http_get(self.port, "/all.xml", "[::1]", "::1"), (200, body))
+        outward = outward_address()
+        if outward and not outward.startswith("127."):
+            with self.assertRaises(ConnectionRefusedError, msg=outward):
+                socket.create_connection((outward, self.port), timeout=WAIT).close()
 
     def test_a_second_copy_ends_at_once_and_the_first_keeps_serving(self):
         first = self.start_program()

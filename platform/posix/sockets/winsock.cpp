@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform/posix/kernel/system_calls.h"
 
@@ -158,6 +159,19 @@ int WaitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds) 
   }
   // Errors and hang-ups make a socket ready, as select reports them.
   return ready > 0 ? 1 : 0;
+}
+
+int WaitReadable(const SOCKET* sockets, int count, bool* readable) {
+  std::vector<pollfd> watched;
+  for (int i = 0; i < count; ++i) {
+    watched.push_back({sockets[i], POLLIN, 0});
+  }
+  const int ready = PollWithin(watched.data(), watched.size(), -1);
+  for (int i = 0; ready > 0 && i < count; ++i) {
+    // Errors and hang-ups count, as select reports them.
+    readable[i] = watched[i].revents != 0;
+  }
+  return ready < 0 ? SOCKET_ERROR : ready;
 }
 
 int AllowAddressReuse(SOCKET socket) {

@@ -205,6 +205,40 @@ TEST(ListenServerFrameworkTest, ALoopbackClientOtherThan127001IsServed) {
   EXPECT_NE(server.texts()[0].find("IP=127.0.0.2 "), std::string::npos) << server.texts()[0];
 }
 
+TEST(ListenServerFrameworkTest, IPv6LoopbackClientsShareTheAnswersAndTheLimit) {
+  ScratchDirectory files;
+  files.Write("hello.txt", "Hello, reader.\n");
+  RecordingServer server;
+  ASSERT_EQ(server.startListening(0, 5, AF_INET, htonl(INADDR_LOOPBACK)), NetResult::Success);
+  if (server.listenOnIPv6Loopback(5) != NetResult::Success) {
+    GTEST_SKIP() << "[::1] cannot be bound here";
+  }
+  ASSERT_EQ(server.startAcceptThread(), NetResult::Success);
+  ASSERT_EQ(server.setRootPath(files.path().c_str()), NetResult::Success);
+  const unsigned short port = server.listeningPort();
+  // The same bytes over both, the moment in the Date line aside.
+  const auto withoutDate = [](std::string answer) {
+    const std::size_t date = answer.find("\r\nDate:");
+    return answer.erase(date, answer.find("\r\n", date + 2) - date);
+  };
+  const std::string request = "GET /hello.txt HTTP/1.0\r\n\r\n";
+  const std::string overIPv4 = Ask(port, request);
+  EXPECT_EQ(Split(overIPv4).body, "Hello, reader.\n");
+  EXPECT_EQ(withoutDate(Ask(port, request, 5000, "::1")), withoutDate(overIPv4));
+
+  // Twenty held over both families: the next one over either is refused.
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 1; i <= 20; ++i) {
+    idle.push_back(std::make_unique<RawClient>(port, nullptr, i % 2 == 0 ? "::1" : "127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return server.liveCount() == i; })) << server.liveCount();
+  }
+  EXPECT_EQ(Ask(port, request, 5000, "::1"), kTooMany);
+  EXPECT_EQ(Ask(port, request), kTooMany);
+  // Stop wakes the accept thread that waits on both sockets, and closes both.
+  EXPECT_EQ(server.stop(), NetResult::Success);
+  EXPECT_FALSE(RawClient(port, nullptr, "::1").connected());
+}
+
 // The worker's transfer operations on one live connection, driven by a script of the test's.
 TEST(ListenServerFrameworkTest, WorkerPrimitivesMoveBytesBothWays) {
   ScratchDirectory files;

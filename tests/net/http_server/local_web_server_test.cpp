@@ -198,6 +198,39 @@ TEST_F(LocalWebServerTest, RefusedRequestsAreNotLoggedButMissingFilesAre) {
   EXPECT_EQ(files.Read("hello.txt"), "Hello, reader.\n") << "DELETE must delete nothing";
 }
 
+// Given served names, the server answers a request for anything else, or from a page whose host
+// name was made to point here, as for a missing file, and the named file exactly as before.
+TEST_F(LocalWebServerTest, ServedNamesAloneAndOnlyToRequestsAddressedToThisMachine) {
+  files.Write("friends.list", "alice\n");
+  files.Write("alice", "<rss>friends only</rss>");
+  server.setServedNames({"all.xml"});
+  const std::string port = std::to_string(server.listeningPort());
+  const std::string head = "GET /all.xml HTTP/1.0\r\nHost: ";
+  const std::pair<std::string, bool> cases[] = {
+      {"GET /all.xml\r\n", true},
+      {"GET /all.xml?since=1 HTTP/1.1\r\nAccept: */*\r\n\r\n", true},
+      {head + "localhost:" + port + "\r\n\r\n", true},
+      {head + " LocalHost \r\n\r\n", true},
+      {head + "127.1.2.3:" + port + "\r\n\r\n", true},
+      {head + "[::1]:" + port + "\r\n\r\n", true},
+      {"GET /friends.list HTTP/1.0\r\n\r\n", false},
+      {"HEAD /alice HTTP/1.0\r\nHost: localhost\r\n\r\n", false},
+      {"GET / HTTP/1.0\r\n\r\n", false},
+      {head + "rebound.example:" + port + "\r\nAccept: */*\r\n\r\n", false},
+      {head + "localhost.rebound.example\r\n\r\n", false},
+      {"GET /all.xml?" + std::string(600, 'a') + " HTTP/1.0\r\nHost: rebound.example\r\n\r\n",
+       false},
+  };
+  for (const auto& [request, served] : cases) {
+    SCOPED_TRACE(request.substr(0, 90));
+    if (served) {
+      ExpectServed(Get(request), "application/octet-stream", "all.xml");
+    } else {
+      EXPECT_EQ(Get(request), kNotFound);
+    }
+  }
+}
+
 TEST_F(LocalWebServerTest, PostGetsNoAnswerAndItsLinesGoToTheStatusHook) {
   RawClient client(server.listeningPort());
   client.send("POST /form HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc\r\n");

@@ -46,12 +46,14 @@ inline std::string Pattern(std::size_t size) {
   return bytes;
 }
 
-/// One TCP connection to 127.0.0.1 (or from `source`, when given). Every wait is bounded.
+/// One TCP connection to 127.0.0.1 (or from `source`, when given; or to [::1], when `target` is
+/// "::1"). Every wait is bounded.
 class RawClient {
  public:
   explicit RawClient(unsigned short port, const char* source = nullptr,
                      const char* target = "127.0.0.1") {
-    handle_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    const bool ipv6 = std::string(target) == "::1";
+    handle_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (handle_ == INVALID_SOCKET) {
       return;
     }
@@ -70,7 +72,14 @@ class RawClient {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = inet_addr(target);
-    if (connect(handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = htons(port);
+    address6.sin6_addr = in6addr_loopback;
+    const bool failed =
+        ipv6 ? connect(handle_, reinterpret_cast<const sockaddr*>(&address6), sizeof address6) != 0
+             : connect(handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0;
+    if (failed) {
       close();
     }
   }
@@ -150,9 +159,10 @@ class RawClient {
   SOCKET handle_ = INVALID_SOCKET;
 };
 
-/// Sends `request` on a new connection and returns the whole answer.
-inline std::string Ask(unsigned short port, const std::string& request, int limitMs = 5000) {
-  RawClient client(port);
+/// Sends `request` on a new connection (to `target`, see RawClient) and returns the whole answer.
+inline std::string Ask(unsigned short port, const std::string& request, int limitMs = 5000,
+                       const char* target = "127.0.0.1") {
+  RawClient client(port, nullptr, target);
   EXPECT_TRUE(client.connected());
   client.send(request);
   return client.receiveAll(limitMs);
