@@ -119,7 +119,11 @@ int FeedFetcher(std::string name, const UpdateContext& context) {
 
 int LaunchFeedFetchers(std::vector<std::string> friendNames, UpdateContext context) {
   for (std::string& name : friendNames) {
-    std::thread(FeedFetcher, std::move(name), context).detach();
+    // A fetcher that cannot start is a friend whose download failed.
+    if (!context.startThread([name = std::move(name), context] { FeedFetcher(name, context); })) {
+      CountFetcherDone();
+      continue;
+    }
     std::this_thread::sleep_for(kLaunchStagger);
   }
   return 0;
@@ -132,8 +136,10 @@ void StartFeedDownloads(const std::vector<std::string>& friendNames, const Updat
     PendingDownloads = static_cast<int>(friendNames.size());
   }
   // The launcher walks its own copy, so the next cycle may refill FriendList at any time.
-  if (!friendNames.empty()) {
-    std::thread(LaunchFeedFetchers, friendNames, context).detach();
+  if (!friendNames.empty() &&
+      !context.startThread([friendNames, context] { LaunchFeedFetchers(friendNames, context); })) {
+    // Without the launcher no friend is fetched: the batch is over at once.
+    ResetPendingDownloads();
   }
 }
 

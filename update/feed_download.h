@@ -20,9 +20,11 @@ extern int PendingDownloads;
 /// The lock of the current batch, a mutex named "MutexName"; closed when the batch is done.
 extern HANDLE DownloadLock;
 
-/// Starts a batch: one fetcher per name, 500 ms apart, on threads of their own, each with its own
-/// copy of `context` (its temporary directory, the user name and password of its settings, its
-/// service). Returns at once.
+/// Starts a batch: one fetcher per name, 500 ms apart, on threads of their own (started by the
+/// context's startThread), each with its own copy of `context` (its temporary directory, the user
+/// name and password of its settings, its service). Returns at once. A fetcher that cannot be
+/// started counts as a friend whose download failed; without the launcher thread the batch is
+/// done at once.
 void StartFeedDownloads(const std::vector<std::string>& friendNames, const UpdateContext& context);
 
 /// True once every fetcher of the batch has finished; it then closes the batch's lock, so the

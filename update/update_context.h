@@ -3,6 +3,7 @@
 #include <string>
 
 #include "settings/app_settings.h"
+#include "update/detached_thread.h"
 #include "update/service_config.h"
 
 /// What one update cycle works with, read when the cycle starts and handed to each of its steps,
@@ -11,6 +12,7 @@ struct UpdateContext {
   std::string tempDir;    ///< the temporary directory, TemporaryDirectory(); empty when unset
   Settings settings;      ///< a copy of AppSettings
   ServiceConfig service;  ///< a copy of ActiveServiceConfig
+  ThreadStarter startThread = StartDetachedThread;  ///< starts the cycle's download threads
 };
 
 /// The value of TEMP, where every file of the update engine goes; empty when TEMP is not set.

@@ -54,11 +54,11 @@ void SetAllXmlPath() {
   AllXmlPath = !tempDir.empty() ? MergedFilePath(tempDir) : std::string();
 }
 
-void StartUpdateCycle() {
-  std::thread(RunUpdateCycle).detach();
+void StartUpdateCycle(ThreadStarter startThread) {
+  startThread([startThread] { RunUpdateCycle(startThread); });
 }
 
-int RunUpdateCycle() {
+int RunUpdateCycle(ThreadStarter startThread) {
   if (UpdateStartedHook != nullptr) {
     UpdateStartedHook();
   }
@@ -68,6 +68,7 @@ int RunUpdateCycle() {
   // TEMP, the settings and the service configuration, read here and handed to every step; only
   // the settings are read again, at the two moments below where the user's latest ones count.
   UpdateContext context = TakeUpdateContext();
+  context.startThread = startThread;
   if (context.tempDir.empty() || AllXmlPath.empty()) {
     // Without a temporary directory there is nowhere to put anything.
     ReleaseUpdate();
@@ -84,9 +85,9 @@ int RunUpdateCycle() {
   StartFeedDownloads(FriendList.names(), context);
   WaitForDownloads();
 
-  // The channel link names the user as the settings hold it at this moment, read without the
-  // lock.
-  context.settings.userName = AppSettings.userName;
+  // The channel link names the user as the settings hold it at this moment. The settings dialog
+  // replaces the name under the lock, so it is copied under the lock too.
+  context.settings.userName = CopySettings().userName;
   TiXmlDocument document;
   BuildMergedDocument(context, document);
   ReleaseUpdate();

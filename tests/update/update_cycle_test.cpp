@@ -5,9 +5,11 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 
 #include "feed/merged_feed.h"
 #include "net/socket/host_overrides.h"
+#include "platform/mutex_lock.h"
 #include "settings/app_settings.h"
 #include "tests/feed/feed_test_support.h"
 #include "tests/support/fake_journal_process.h"
@@ -23,6 +26,12 @@
 namespace {
 
 using Titles = std::vector<std::string>;
+
+// A system out of threads: the first `AllowedStarts` threads start, later ones do not.
+std::atomic<int> AllowedStarts{0};
+bool StartWhileAllowed(std::function<void()> work) {
+  return AllowedStarts-- > 0 && StartDetachedThread(std::move(work));
+}
 
 class UpdateCycleTest : public testing::Test {
  protected:
@@ -59,8 +68,8 @@ class UpdateCycleTest : public testing::Test {
   }
 
   // Runs one cycle and returns the titles of "all.xml", empty items left out.
-  Titles Cycle() {
-    RunUpdateCycle();
+  Titles Cycle(ThreadStarter startThread = StartDetachedThread) {
+    RunUpdateCycle(startThread);
     std::unique_ptr<Feed> merged = ReadFeedFile(AllXmlPath);
     EXPECT_TRUE(merged) << "all.xml is missing or not a feed";
     Titles titles;
@@ -232,7 +241,7 @@ TEST_F(UpdateCycleTest, LinksPlantedAtDownloadedFilesAreReplacedNotWrittenThroug
 // "all.xml" leaves both whole.
 TEST_F(UpdateCycleTest, OverlappingCyclesDoNotDisturbEachOther) {
   ASSERT_TRUE(service.control("friends?user=abc&list=eddie"));
-  std::thread first(RunUpdateCycle);
+  std::thread first([] { RunUpdateCycle(); });
   while (!updateInProgress) {
     std::this_thread::yield();
   }
@@ -244,6 +253,57 @@ TEST_F(UpdateCycleTest, OverlappingCyclesDoNotDisturbEachOther) {
   first.join();
   EXPECT_EQ(second, (Titles{"[eddie] Flat tyre", "[eddie] New bicycle"}));
   EXPECT_EQ(Requests("www.zarnik.test", "/misc/fdata.bml?user=abc"), 2);
+}
+
+// A thread that cannot start fails its friend, or the whole cycle, and the cycle still ends.
+TEST_F(UpdateCycleTest, ThreadsThatCannotStartFailTheirFriendsAndTheCycleEnds) {
+  AllowedStarts = 0;
+  StartUpdateCycle(StartWhileAllowed);
+  EXPECT_FALSE(updateInProgress);
+  EXPECT_FALSE(std::filesystem::exists(AllXmlPath));
+
+  const struct {
+    int allowed;  // the launcher first, then one fetcher per friend in list order
+    Titles titles;
+  } cases[] = {
+      {0, {}},
+      {3, {"[night_owl] Back to work", "[_carol] Snow day"}},
+  };
+  ASSERT_TRUE(service.control("friends?user=abc&list=night_owl,_carol,eddie"));
+  for (const auto& c : cases) {
+    std::filesystem::remove(temp.file("night_owl"));
+    std::filesystem::remove(temp.file("_carol"));
+    AllowedStarts = c.allowed;
+    const Titles titles = Cycle(StartWhileAllowed);
+    EXPECT_FALSE(updateInProgress);
+    EXPECT_EQ(titles.empty(), c.titles.empty());
+    for (const std::string& title : c.titles) {
+      EXPECT_TRUE(Has(titles, title)) << title;
+    }
+    EXPECT_EQ(Requests("eddie.zarnik.test", "/data/rss"), 0);
+  }
+}
+
+// The settings dialog replaces the user name under UpdateMutex while a cycle runs; the cycle
+// reads it under the lock too (the thread sanitizer sees the race otherwise), and names the user
+// as one of the names it was set to.
+TEST_F(UpdateCycleTest, UserNameChangedDuringTheCycleIsReadUnderTheLock) {
+  ASSERT_TRUE(service.control("friends?user=abc&list=eddie"));
+  std::atomic<bool> done{false};
+  const std::string longName(40, 'z');
+  std::thread dialog([&] {
+    for (int i = 0; !done; ++i) {
+      platform::MutexLock lock(UpdateMutex);
+      AppSettings.userName = i % 2 == 0 ? longName : "abc";
+    }
+  });
+  RunUpdateCycle();
+  done = true;
+  dialog.join();
+  const std::string link = ReadFeedFile(AllXmlPath)->Link();
+  EXPECT_TRUE(link.find("/users/abc/friends") != std::string::npos ||
+              link.find("/users/" + longName + "/friends") != std::string::npos)
+      << link;
 }
 
 }  // namespace
