@@ -29,6 +29,23 @@ void RunMessageLoop() {
   }
 }
 
+unsigned short ServerPort() {
+  return static_cast<unsigned short>(ActiveServiceConfig.serverPort);
+}
+
+// Listens where only this machine can connect, the loopback addresses, IPv4 and (where there is
+// IPv6) ::1, where Windows looks for "localhost" first; then accepts. False when the port cannot
+// be had.
+bool StartServing(LocalWebServer& server) {
+  if (server.startListening(ServerPort(), kListenBacklog, AF_INET, htonl(INADDR_LOOPBACK)) !=
+      NetResult::Success) {
+    return false;
+  }
+  server.listenOnIPv6Loopback(kListenBacklog);
+  server.startAcceptThread();
+  return true;
+}
+
 // The part of start-up that the server outlives: the window, the tray icon, the settings, the
 // timer, the server's start, and the message loop. Returns the exit status.
 int RunTrayProgram(HINSTANCE instance, LocalWebServer& server) {
@@ -42,24 +59,17 @@ int RunTrayProgram(HINSTANCE instance, LocalWebServer& server) {
   UpdateStartedHook = StartTrayAnimation;
   ResetUpdateTimer();
 
-  // Only this machine can connect: the loopback addresses, IPv4 and (where there is IPv6) ::1,
-  // where Windows looks for "localhost" first.
-  const auto port = static_cast<unsigned short>(ActiveServiceConfig.serverPort);
-  if (server.startListening(port, kListenBacklog, AF_INET, htonl(INADDR_LOOPBACK)) !=
-      NetResult::Success) {
-    RemoveTrayIcon();
-    platform::ReportListenFailure(port);
-    return 0;
-  }
-  server.listenOnIPv6Loopback(kListenBacklog);
   // The temporary directory holds the friends list, the friends' own feeds and, on Windows,
   // other programs' files: only the merged feed is served, and only to requests addressed to
-  // this machine. The root is set before the first connection is accepted: until then it is the
-  // current directory, which holds "settings.dat" with the password. Without a temporary
-  // directory nothing is served at all.
+  // this machine. The root is set before the port opens: until then it is the current directory,
+  // which holds "settings.dat" with the password. Without a root nothing is served and the port
+  // stays closed, so feed readers are refused at once instead of waiting for an answer.
   server.setServedNames({kMergedFileName});
-  if (server.setRootPath(TemporaryDirectory().c_str()) == NetResult::Success) {
-    server.startAcceptThread();
+  if (server.setRootPath(TemporaryDirectory().c_str()) == NetResult::Success &&
+      !StartServing(server)) {
+    RemoveTrayIcon();
+    platform::ReportListenFailure(ServerPort());
+    return 0;
   }
   RunMessageLoop();
   return 0;

@@ -56,6 +56,15 @@ def free_port():
         return probe.getsockname()[1]
 
 
+def catches_signal(pid, number):
+    """Whether process `pid` has a handler for signal `number`."""
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("SigCgt:"):
+                return bool(int(line.split()[1], 16) & (1 << (number - 1)))
+    return False
+
+
 def settings_file(user, password, interval=600):
     """The bytes of settings.dat: the name and the password (each byte plus 10) behind 32-bit
     little-endian lengths, then the interval, with every LF written as CR LF."""
@@ -409,6 +418,28 @@ class ZarnikViewerTest(unittest.TestCase):
         with open(os.path.join(own, "all.xml"), "rb") as written:
             self.assertEqual(written.read(), body)
         self.assertEqual(os.listdir(self.temp), [])
+
+    def test_without_a_folder_to_serve_the_port_stays_closed(self):
+        # A TEMP too long to serve from: nothing can be served, so nothing listens, and a feed
+        # reader is refused at once instead of waiting for an answer that never comes.
+        env = dict(self.env, TEMP=os.path.join(self.scratch, "t" * 300))
+        process = subprocess.Popen([self.program], cwd=self.scratch, env=env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(self.stop_process, process)
+        # The signal handlers come just before the server would start: once they are there,
+        # start-up is as good as done.
+        deadline = time.monotonic() + WAIT
+        while not catches_signal(process.pid, signal.SIGUSR1):
+            self.assertLess(time.monotonic(), deadline, "the program did not start")
+            time.sleep(0.05)
+        for _ in range(10):
+            with self.assertRaises(ConnectionRefusedError):
+                socket.create_connection(("127.0.0.1", self.port), timeout=WAIT).close()
+            time.sleep(0.1)
+        self.assertIsNone(process.poll())
+        process.send_signal(signal.SIGTERM)
+        self.assertEqual(process.wait(timeout=STOP_WAIT), 0)
 
     def test_on_a_terminal_the_keys_run_the_menu_and_the_terminal_is_restored(self):
         master, slave = pty.openpty()
