@@ -26,6 +26,11 @@ bool EnterSettingsDirectory(const char* programDirectory);
 /// Says where a person will see it that the server could not listen on `port`, and what to do.
 void ReportListenFailure(unsigned short port);
 
+/// Shows a short progress text of the update (the status number of a feed fetched without a
+/// Digest answer) where it does not disturb the tray: on the terminal front end as a line of its
+/// own above the status line; elsewhere on standard output, as it is.
+void PrintProgress(const std::string& text);
+
 /// The page about the program that "About...": "about.html" beside the program, else in the
 /// installed documentation (../share/doc/zarnik-viewer from the program's directory).
 std::string AboutPagePath(const char* programDirectory);

@@ -11,6 +11,7 @@
 #include "feed/merged_feed.h"
 #include "net/http_client/http_fetch_client.h"
 #include "platform/mutex_lock.h"
+#include "platform/program_environment.h"
 #include "platform/random_bytes.h"
 #include "update/md5.h"
 
@@ -108,8 +109,7 @@ int FeedFetcher(std::string name, const UpdateContext& context) {
       if (client.statusCode() == 401) {
         AnswerDigestChallenge(client, credentials, url, *path);
       } else {
-        std::printf("%d", client.statusCode());
-        std::fflush(stdout);
+        platform::PrintProgress(std::to_string(client.statusCode()));
       }
     }
   }

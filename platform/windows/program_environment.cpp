@@ -21,6 +21,11 @@ void ReportListenFailure(unsigned short) {
   // A tray program has nobody to tell: a second copy simply ends, leaving the first one's icon.
 }
 
+void PrintProgress(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
 std::string AboutPagePath(const char* programDirectory) {
   return std::string(programDirectory) + "\\about.html";
 }

@@ -95,6 +95,17 @@ void ReportListenFailure(unsigned short port) {
                port);
 }
 
+void PrintProgress(const std::string& text) {
+  {
+    FrontEndInUse frontEnd;
+    if (frontEnd && frontEnd->ShowOutputLine(text)) {
+      return;
+    }
+  }
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
 std::string AboutPagePath(const char* programDirectory) {
   const std::string beside = std::string(programDirectory) + "/about.html";
   const std::string installed =

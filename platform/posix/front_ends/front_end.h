@@ -87,6 +87,9 @@ class FrontEnd {
   /// Whether a terminal is attached; the clipboard text then also goes to it as OSC 52.
   virtual bool TerminalAttached() = 0;
   virtual void WriteToTerminal(const std::string& bytes) = 0;
+  /// A line of the program's own output: shown apart from the tray's drawing, and true, when the
+  /// front end has a place for it; false leaves it to standard output.
+  virtual bool ShowOutputLine(const std::string& line) = 0;
 };
 
 /// Installs the front end (null: none; menus then close at once and nothing is shown). Waits

@@ -35,6 +35,10 @@ void ProgrammaticFrontEnd::WriteToTerminal(const std::string& bytes) {
   terminalOutput_ += bytes;
 }
 
+bool ProgrammaticFrontEnd::ShowOutputLine(const std::string&) {
+  return false;
+}
+
 void ProgrammaticFrontEnd::AttachTerminal(bool attached) {
   std::lock_guard<std::mutex> hold(lock_);
   terminalAttached_ = attached;

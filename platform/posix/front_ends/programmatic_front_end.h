@@ -31,6 +31,8 @@ class ProgrammaticFrontEnd : public FrontEnd {
   void OnClipboardText(const std::string& text) override;
   bool TerminalAttached() override;
   void WriteToTerminal(const std::string& bytes) override;
+  /// Has no place for it: false.
+  bool ShowOutputLine(const std::string& line) override;
 
   void AttachTerminal(bool attached);
 

@@ -237,6 +237,17 @@ void TerminalFrontEnd::WriteToTerminal(const std::string& bytes) {
   }
 }
 
+bool TerminalFrontEnd::ShowOutputLine(const std::string& line) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!attached_) {
+    return false;
+  }
+  EraseLocked();
+  WriteAll(outputFd_, Printable(line) + "\r\n");
+  DrawLocked();
+  return true;
+}
+
 // ---- Keys ----
 
 TerminalFrontEnd::ReadResult TerminalFrontEnd::ReadByte(char* byte, int timeoutMs) {

@@ -46,6 +46,8 @@ class TerminalFrontEnd : public FrontEnd {
   void OnClipboardText(const std::string& text) override;
   bool TerminalAttached() override;
   void WriteToTerminal(const std::string& bytes) override;
+  /// Prints the line above what is drawn, which is then drawn again below it.
+  bool ShowOutputLine(const std::string& line) override;
 
   /// The character that stands for an icon picture: 112..115 are '|', '/', '-', '\\' (one turn
   /// of a spinner), no picture ' ', any other '*'.

@@ -14,6 +14,7 @@
 #include "platform/posix/front_ends/front_end.h"
 #include "platform/posix/front_ends/terminal_front_end.h"
 #include "platform/posix/kernel/wakeable_wait.h"
+#include "platform/program_environment.h"
 #include "platform/win32.h"
 #include "tests/platform/posix/desktop/recording_window.h"
 
@@ -303,6 +304,23 @@ TEST_F(TerminalFrontEndTest, ProgramTextsCannotSendTerminalCommands) {
   StartTerminal();
   AddTrayIcon(window.handle(), 112, "tip\x1b]0;owned\x07 end");
   ASSERT_TRUE(reader_->WaitFor("tip?]0;owned? end"));
+  AddTrayIcon(window.handle(), 112, "", NIM_DELETE);
+}
+
+// Progress printed during an update gets a line of its own above the status line, which is then
+// drawn again whole, instead of landing inside it.
+TEST_F(TerminalFrontEndTest, ProgressLinesGoAboveTheStatusLine) {
+  RecordingWindow window;
+  StartTerminal();
+  AddTrayIcon(window.handle(), 112, "Zarnik Viewer updating...");
+  ASSERT_TRUE(reader_->WaitFor("Zarnik Viewer updating..."));
+  const std::size_t mark = reader_->Mark();
+  platform::PrintProgress("404");
+  ASSERT_TRUE(reader_->WaitFor("Zarnik Viewer updating...", mark));
+  const std::string after = reader_->Output().substr(mark);
+  const std::size_t line = after.find("\r\x1b[J404\r");
+  EXPECT_NE(line, std::string::npos) << after;
+  EXPECT_LT(line, after.find("Zarnik Viewer updating..."));
   AddTrayIcon(window.handle(), 112, "", NIM_DELETE);
 }
 
