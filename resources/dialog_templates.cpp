@@ -14,9 +14,9 @@ namespace {
 
 // Keep in step with DIALOGEX IDD_SETTINGS in zarnik_viewer.rc; a test compares the two.
 constexpr ControlTemplate kSettingsControls[] = {
-    {IDC_STATIC, ControlKind::kStatic, "Zarnik Username", 7, 17, 42, 8},
+    {IDC_STATIC, ControlKind::kStatic, "Zarnik Username", 7, 17, 78, 8},
     {IDC_USERNAME, ControlKind::kEdit, "", 87, 15, 96, 14},
-    {IDC_STATIC, ControlKind::kStatic, "Zarnik Password (optional)", 7, 41, 79, 13},
+    {IDC_STATIC, ControlKind::kStatic, "Zarnik Password (optional)", 7, 37, 78, 16},
     {IDC_PASSWORD, ControlKind::kPasswordEdit, "", 87, 38, 95, 14},
     {IDC_AUTOSTART, ControlKind::kCheckBox, "Autostart with Windows", 71, 62, 112, 10},
     {IDC_COPY_FEED_URL, ControlKind::kPushButton, "Click here to copy feed URL to clipboard", 7, 76,

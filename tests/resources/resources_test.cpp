@@ -130,9 +130,9 @@ TEST(SettingsDialogTemplate, MatchesTheDesignedLayout) {
   EXPECT_EQ(dialog->pointSize, 8);
 
   const ControlTemplate expected[] = {
-      {-1, ControlKind::kStatic, "Zarnik Username", 7, 17, 42, 8},
+      {-1, ControlKind::kStatic, "Zarnik Username", 7, 17, 78, 8},
       {1003, ControlKind::kEdit, "", 87, 15, 96, 14},
-      {-1, ControlKind::kStatic, "Zarnik Password (optional)", 7, 41, 79, 13},
+      {-1, ControlKind::kStatic, "Zarnik Password (optional)", 7, 37, 78, 16},
       {1004, ControlKind::kPasswordEdit, "", 87, 38, 95, 14},
       {1012, ControlKind::kCheckBox, "Autostart with Windows", 71, 62, 112, 10},
       {1013, ControlKind::kPushButton, "Click here to copy feed URL to clipboard", 7, 76, 176, 14},
@@ -151,6 +151,36 @@ TEST(SettingsDialogTemplate, MatchesTheDesignedLayout) {
     EXPECT_EQ(actual.y, expected[i].y);
     EXPECT_EQ(actual.width, expected[i].width);
     EXPECT_EQ(actual.height, expected[i].height);
+  }
+}
+
+// A label wraps at word breaks; each line of it must be seen whole. A dialog unit is a quarter of
+// the font's average character width and an eighth of its height, so with a tenth to spare a
+// character takes 4.4 units across and a line 8 down.
+TEST(SettingsDialogTemplate, LabelsHaveRoomForTheirWholeText) {
+  const DialogTemplate* dialog = resources::FindDialogTemplate(resources::kSettingsDialog);
+  ASSERT_NE(dialog, nullptr);
+  for (int i = 0; i < dialog->controlCount; ++i) {
+    const ControlTemplate& label = dialog->controls[i];
+    if (label.kind != ControlKind::kStatic) {
+      continue;
+    }
+    int lines = 1;
+    double lineWidth = 0;
+    for (const std::string& word : Split(label.text, ' ')) {
+      const double wordWidth = 4.4 * static_cast<double>(word.size());
+      const double widened = lineWidth == 0 ? wordWidth : lineWidth + 4.4 + wordWidth;
+      EXPECT_LE(wordWidth, label.width) << label.text;
+      if (widened > label.width) {
+        ++lines;
+        lineWidth = wordWidth;
+      } else {
+        lineWidth = widened;
+      }
+    }
+    EXPECT_LE(8 * lines, label.height) << label.text;
+    ASSERT_LT(i + 1, dialog->controlCount);
+    EXPECT_LE(label.x + label.width, dialog->controls[i + 1].x) << "overlaps the edit beside it";
   }
 }
 
