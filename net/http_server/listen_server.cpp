@@ -536,11 +536,14 @@ void ListenServer::admit(SOCKET accepted, SOCKET listener, const sockaddr_storag
     closeSocket(accepted, true);
     return;
   }
-  auto record = std::make_unique<ConnectionRecord>(ConnectionRecord{
-      accepted, listener, judged, live.load() >= connectionLimit ? 1 : 0, this, {}});
+  auto record =
+      std::make_unique<ConnectionRecord>(ConnectionRecord{accepted, listener, judged, 0, this, {}});
   std::snprintf(record->peerText, sizeof record->peerText, "%s", text.c_str());
   {
+    // Judged by the count this thread raises itself: the threads of the connections accepted
+    // just before may not have listed themselves yet.
     std::lock_guard<std::mutex> guard(lock);
+    record->overLimit = connectionThreads >= connectionLimit ? 1 : 0;
     ++connectionThreads;
   }
   try {

@@ -134,9 +134,9 @@ struct ConnectionRecord {
 };
 
 /// A TCP server: one listening socket (two with listenOnIPv6Loopback), an accept thread, and one
-/// thread with its own ConnectionWorker per accepted connection. At most 20 connections are
-/// served at once, counted over both sockets; the thread of one beyond that lets its worker
-/// refuse it. Subclasses decide what a connection means
+/// thread with its own ConnectionWorker per accepted connection. The thread of a connection
+/// accepted while 20 others, over both sockets, are being served or refused lets its worker
+/// refuse it: never more than 20 are served at once. Subclasses decide what a connection means
 /// by the workers they create. A subclass whose workers call back into it must call
 /// waitForConnections in its own destructor.
 class ListenServer : public SocketBase {
@@ -232,7 +232,9 @@ class ListenServer : public SocketBase {
 
   std::mutex lock;  // guards the live list, connectionThreads and acceptThreadEnded
   std::condition_variable changed;
-  int connectionThreads = 0;  // started and not yet ended, live or not yet listed
+  // Started and not yet ended, live or not yet listed: the count the connection limit judges, as
+  // it is raised on the accept thread before the next accept.
+  int connectionThreads = 0;
   bool acceptThreadEnded = true;
   std::atomic<std::uint32_t> nextThreadId{1};
 
