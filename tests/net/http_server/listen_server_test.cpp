@@ -82,28 +82,24 @@ TEST_F(ListenServerTest, TheTwentyFirstClientIsRefusedWhileTwentyHoldTheirWorker
 
 TEST(ListenServerFrameworkTest, ABurstIsServedTwentyAtATimeHoweverSlowlyThreadsStart) {
   struct Counts {
-    std::atomic<int> serving{0};
-    std::atomic<int> most{0};
-    std::atomic<int> refused{0};
+    std::atomic<int> serving{0}, most{0}, refused{0};
     std::atomic<bool> release{false};
-  };
-  auto counts = std::make_shared<Counts>();
+  } counts;
   // Each served worker holds its place until released and counts how many are served with it.
   struct HoldingWorker : ConnectionWorker {
-    explicit HoldingWorker(std::shared_ptr<Counts> into) : counts(std::move(into)) {}
+    explicit HoldingWorker(Counts& into) : counts(into) {}
     void serveConnection() override {
-      const int now = ++counts->serving;
-      for (int most = counts->most.load();
-           now > most && !counts->most.compare_exchange_weak(most, now);) {
+      const int now = ++counts.serving;
+      for (int most = counts.most; now > most && !counts.most.compare_exchange_weak(most, now);) {
       }
-      WaitUntil([&] { return counts->release.load(); });
-      --counts->serving;
+      WaitUntil([&] { return counts.release.load(); });
+      --counts.serving;
     }
-    void refuseConnection() override { ++counts->refused; }
-    std::shared_ptr<Counts> counts;
+    void refuseConnection() override { ++counts.refused; }
+    Counts& counts;
   };
-  // Connection threads that are slow to get going, as on a busy machine, while the accept
-  // thread takes the whole burst.
+  // Connection threads slow to get going, as on a busy machine, while the accept thread takes
+  // the whole burst.
   PlainServer server([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return new HoldingWorker(counts);
@@ -113,11 +109,11 @@ TEST(ListenServerFrameworkTest, ABurstIsServedTwentyAtATimeHoweverSlowlyThreadsS
   for (int i = 0; i < 50; ++i) {
     burst.push_back(std::make_unique<RawClient>(server.listeningPort()));
   }
-  const bool settled = WaitUntil([&] { return counts->serving + counts->refused == 50; });
-  counts->release = true;
-  EXPECT_TRUE(settled) << counts->serving << " served, " << counts->refused << " refused";
-  EXPECT_EQ(counts->most.load(), 20);
-  EXPECT_EQ(counts->refused.load(), 30);
+  const bool settled = WaitUntil([&] { return counts.serving + counts.refused == 50; });
+  counts.release = true;
+  EXPECT_TRUE(settled) << counts.serving << " served, " << counts.refused << " refused";
+  EXPECT_EQ(counts.most.load(), 20);
+  EXPECT_EQ(counts.refused.load(), 30);
 }
 
 TEST_F(ListenServerTest, StartAcceptThreadTwiceFailsTheSecondTime) {
