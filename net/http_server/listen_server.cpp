@@ -1,5 +1,6 @@
 #include "net/http_server/listen_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -160,6 +161,7 @@ NetResult ConnectionWorker::connectTo(unsigned port, const char* host, int timeo
   blocking = 0;
   ioctlsocket(connection, FIONBIO, &blocking);
   socket = connection;
+  requestDeadline = std::chrono::steady_clock::time_point::max();  // the server's was for its own
   if (receiveTimeoutMs > 0) {
     setReceiveTimeout(receiveTimeoutMs);
   }
@@ -207,6 +209,42 @@ bool ConnectionWorker::writeProgress(long) {
 
 NetResult ConnectionWorker::reportResult(NetResult code) {
   return code;
+}
+
+int ConnectionWorker::sysRecv(SOCKET connection, char* buffer, int length, int flags) {
+  long long wait = microsecondsLeft();
+  if (wait >= 0) {
+    // The wait happens here, where it can end at the deadline; the recv that follows only takes
+    // what has come.
+    if (receiveTimeoutMs > 0) {
+      wait = std::min(wait, receiveTimeoutMs * 1000LL);
+    }
+    if (platform::WaitSocket(connection, false, static_cast<long>(wait / 1000000),
+                             static_cast<long>(wait % 1000000)) != 1) {
+      return -1;
+    }
+  }
+  return SocketBase::sysRecv(connection, buffer, length, flags);
+}
+
+int ConnectionWorker::sysWaitReadable(SOCKET connection, long seconds, long microseconds) {
+  const long long left = microsecondsLeft();
+  const long long wanted = seconds * 1000000LL + microseconds;
+  if (left >= 0 && left < wanted) {
+    seconds = static_cast<long>(left / 1000000);
+    microseconds = static_cast<long>(left % 1000000);
+  }
+  return SocketBase::sysWaitReadable(connection, seconds, microseconds);
+}
+
+long long ConnectionWorker::microsecondsLeft() const {
+  using std::chrono::steady_clock;
+  if (requestDeadline == steady_clock::time_point::max()) {
+    return -1;
+  }
+  const auto left = requestDeadline - steady_clock::now();
+  return std::max<long long>(0,
+                             std::chrono::duration_cast<std::chrono::microseconds>(left).count());
 }
 
 int ConnectionWorker::discardPending() {
@@ -516,6 +554,7 @@ bool ListenServer::pauseAfterAcceptFailure(int error) {
 }
 
 void ListenServer::admit(SOCKET accepted, SOCKET listener, const sockaddr_storage& peer) {
+  const auto acceptedAt = std::chrono::steady_clock::now();
   sockaddr_in judged{};
   std::string text;
   if (peer.ss_family == AF_INET6) {
@@ -536,11 +575,14 @@ void ListenServer::admit(SOCKET accepted, SOCKET listener, const sockaddr_storag
     closeSocket(accepted, true);
     return;
   }
-  auto record = std::make_unique<ConnectionRecord>(ConnectionRecord{
-      accepted, listener, judged, live.load() >= connectionLimit ? 1 : 0, this, {}});
+  auto record = std::make_unique<ConnectionRecord>(
+      ConnectionRecord{accepted, listener, judged, 0, this, {}, acceptedAt});
   std::snprintf(record->peerText, sizeof record->peerText, "%s", text.c_str());
   {
+    // Judged by the count this thread raises itself: the threads of the connections accepted
+    // just before may not have listed themselves yet.
     std::lock_guard<std::mutex> guard(lock);
+    record->overLimit = connectionThreads >= connectionLimit ? 1 : 0;
     ++connectionThreads;
   }
   try {
@@ -573,6 +615,8 @@ void ListenServer::runConnection(ConnectionRecord* handedOver) {
   const int timeout = connectionTimeoutMs.load();
   worker->setReceiveTimeout(timeout);
   worker->setSendTimeout(timeout);
+  worker->requestDeadline =
+      record->acceptedAt + std::chrono::milliseconds(requestDeadlineMs.load());
   if (!isShuttingDown()) {
     if (record->overLimit != 0) {
       worker->refuseConnection();

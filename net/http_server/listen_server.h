@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -68,6 +69,14 @@ class ConnectionWorker : public SocketBase {
   virtual bool writeProgress(long bytesSoFar);
   /// Every result code passes through here on its way out; returns it unchanged.
   virtual NetResult reportResult(NetResult code);
+  /// One recv as SocketBase's, except that on a connection handed over by the server it waits
+  /// for bytes no longer than the connection's receive time-out and never past the request
+  /// deadline (see ListenServer::setRequestDeadline); when that wait runs out it returns -1 as a
+  /// receive that timed out does. Bytes that have arrived are received even past the deadline.
+  int sysRecv(SOCKET socket, char* buffer, int length, int flags) override;
+  /// As SocketBase's, but on a connection handed over by the server never waits past the
+  /// request deadline.
+  int sysWaitReadable(SOCKET socket, long seconds, long microseconds) override;
 
   /// Receives and drops whatever is waiting.
   int discardPending();
@@ -110,8 +119,14 @@ class ConnectionWorker : public SocketBase {
   friend class ListenServer;
 
   bool shuttingDown() const;
+  /// The microseconds left until the request deadline (0 once it has passed), or -1 when the
+  /// connection has none.
+  long long microsecondsLeft() const;
 
   char peerText[16] = {};  // formatted once when the connection is handed over
+  // The moment after which no receive waits any more; the largest time point: none.
+  std::chrono::steady_clock::time_point requestDeadline =
+      std::chrono::steady_clock::time_point::max();
 };
 
 /// One entry of the server's list of live connections.
@@ -131,13 +146,15 @@ struct ConnectionRecord {
   int overLimit;
   ListenServer* server;
   char peerText[16];  // the client's address as text: dotted, or "::1"
+  std::chrono::steady_clock::time_point acceptedAt;
 };
 
 /// A TCP server: one listening socket (two with listenOnIPv6Loopback), an accept thread, and one
-/// thread with its own ConnectionWorker per accepted connection. At most 20 connections are
-/// served at once, counted over both sockets; the thread of one beyond that lets its worker
-/// refuse it. Subclasses decide what a connection means
-/// by the workers they create. A subclass whose workers call back into it must call
+/// thread with its own ConnectionWorker per accepted connection. The thread of a connection
+/// accepted while 20 others, over both sockets, are being served or refused lets its worker
+/// refuse it: never more than 20 are served at once. A connection's receives wait for no bytes
+/// later than 10 s after its accept (setRequestDeadline). Subclasses decide what a connection
+/// means by the workers they create. A subclass whose workers call back into it must call
 /// waitForConnections in its own destructor.
 class ListenServer : public SocketBase {
  public:
@@ -189,6 +206,14 @@ class ListenServer : public SocketBase {
   unsigned short listeningPort() const { return port; }
   /// The receive and send time-out of every accepted connection; 30000 ms unless changed.
   void setConnectionTimeout(int milliseconds) { connectionTimeoutMs = milliseconds; }
+  /// How long after its accept a connection's receives may still wait for bytes: once that has
+  /// passed, a receive that would wait fails as one that timed out does, so that clients that
+  /// send their request a byte at a time cannot hold their places for long. Bytes that have
+  /// arrived are still received. kRequestDeadlineMs unless changed; applies to connections
+  /// accepted from then on.
+  void setRequestDeadline(int milliseconds) { requestDeadlineMs = milliseconds; }
+  int requestDeadline() const { return requestDeadlineMs.load(); }
+  static constexpr int kRequestDeadlineMs = 10000;
   /// The filter asked for every accepted connection.
   AddressFilter& addressFilter() { return filter; }
 
@@ -229,10 +254,13 @@ class ListenServer : public SocketBase {
   unsigned short port = 65535;
   std::atomic<int> shuttingDown{0};
   std::atomic<int> connectionTimeoutMs{30000};
+  std::atomic<int> requestDeadlineMs{kRequestDeadlineMs};
 
   std::mutex lock;  // guards the live list, connectionThreads and acceptThreadEnded
   std::condition_variable changed;
-  int connectionThreads = 0;  // started and not yet ended, live or not yet listed
+  // Started and not yet ended, live or not yet listed: the count the connection limit judges, as
+  // it is raised on the accept thread before the next accept.
+  int connectionThreads = 0;
   bool acceptThreadEnded = true;
   std::atomic<std::uint32_t> nextThreadId{1};
 

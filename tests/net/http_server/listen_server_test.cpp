@@ -40,9 +40,9 @@ class PlainServer : public ListenServer {
     return lastAddress_;
   }
 
-  void start() {
+  void start(int backlog = 5) {
     setConnectionTimeout(2000);
-    ASSERT_EQ(startListening(0, 5, AF_INET, htonl(INADDR_LOOPBACK)), NetResult::Success);
+    ASSERT_EQ(startListening(0, backlog, AF_INET, htonl(INADDR_LOOPBACK)), NetResult::Success);
     ASSERT_EQ(startAcceptThread(), NetResult::Success);
   }
 
@@ -78,6 +78,42 @@ TEST_F(ListenServerTest, TheTwentyFirstClientIsRefusedWhileTwentyHoldTheirWorker
   idle.clear();
   ASSERT_TRUE(WaitUntil([&] { return server.liveCount() == 0; })) << server.liveCount();
   EXPECT_EQ(Split(Ask(server.listeningPort(), "GET /hello.txt\r\n")).body, "Hello, reader.\n");
+}
+
+TEST(ListenServerFrameworkTest, ABurstIsServedTwentyAtATimeHoweverSlowlyThreadsStart) {
+  struct Counts {
+    std::atomic<int> serving{0}, most{0}, refused{0};
+    std::atomic<bool> release{false};
+  } counts;
+  // Each served worker holds its place until released and counts how many are served with it.
+  struct HoldingWorker : ConnectionWorker {
+    explicit HoldingWorker(Counts& into) : counts(into) {}
+    void serveConnection() override {
+      const int now = ++counts.serving;
+      for (int most = counts.most; now > most && !counts.most.compare_exchange_weak(most, now);) {
+      }
+      WaitUntil([&] { return counts.release.load(); });
+      --counts.serving;
+    }
+    void refuseConnection() override { ++counts.refused; }
+    Counts& counts;
+  };
+  // Connection threads slow to get going, as on a busy machine, while the accept thread takes
+  // the whole burst.
+  PlainServer server([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return new HoldingWorker(counts);
+  });
+  server.start(64);
+  std::vector<std::unique_ptr<RawClient>> burst;
+  for (int i = 0; i < 50; ++i) {
+    burst.push_back(std::make_unique<RawClient>(server.listeningPort()));
+  }
+  const bool settled = WaitUntil([&] { return counts.serving + counts.refused == 50; });
+  counts.release = true;
+  EXPECT_TRUE(settled) << counts.serving << " served, " << counts.refused << " refused";
+  EXPECT_EQ(counts.most.load(), 20);
+  EXPECT_EQ(counts.refused.load(), 30);
 }
 
 TEST_F(ListenServerTest, StartAcceptThreadTwiceFailsTheSecondTime) {

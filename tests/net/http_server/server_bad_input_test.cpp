@@ -2,6 +2,7 @@
 // can, never hangs, and keeps serving everybody else.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,42 @@ TEST_F(BadInputTest, ClientThatLeavesWhileTheBodyIsSent) {
   EXPECT_EQ(server.texts()[0].rfind("0 Time=", 0), 0u)
       << "a body not sent in full is logged as failed: " << server.texts()[0];
   ExpectStillServing();
+}
+
+TEST(BadInputDeadlineTest, ARequestDrippedByteByByteEndsAtTheDeadline) {
+  struct Case {
+    const char* whole;  // sent at once
+    const char* drip;   // then one byte every 50 ms, each well within the receive time-out
+  };
+  const Case cases[] = {
+      {"", "GET /aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},
+      {"GET /hello.txt HTTP/1.0\r\n", "Host: localhost:8000\r\nAccept: */*\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.drip);
+    ScratchDirectory files;
+    files.Write("hello.txt", "Hello, reader.\n");
+    RecordingServer server;
+    EXPECT_EQ(server.requestDeadline(), 10000) << "the program's deadline";
+    server.setRequestDeadline(400);
+    server.start(files.path(), 2000);
+    server.setServedNames({"hello.txt"});  // as the program serves: header lines are read too
+    RawClient client(server.listeningPort());
+    const auto start = Clock::now();
+    client.send(c.whole);
+    std::string answer;
+    for (const char* next = c.drip; *next != '\0' && (answer = client.receiveSome(1, 50)).empty();
+         ++next) {
+      client.send(std::string(1, *next));
+    }
+    bool closed = false;
+    answer += client.receiveAll(3000, &closed);
+    EXPECT_EQ(answer, kNotFound) << "as after a receive time-out";
+    EXPECT_TRUE(closed);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(),
+              1500);
+    EXPECT_TRUE(server.texts().empty()) << "nothing is logged";
+  }
 }
 
 TEST(BadInputCrowdTest, TwoHundredClientsAtOnce) {
