@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "feed/feed_file.h"
+#include "feed/xml_text.h"
 #include "platform/file_system.h"
 
 Rss20Feed MergedFeed;
@@ -49,6 +50,10 @@ void MergeFriendFeed(Feed& merged, const std::string& tempDir, std::string userN
   const std::string prefix = "[" + userName + "] ";
   for (FeedItem& item : feed->items()) {
     item.title = prefix + (item.title.empty() ? "<no title>" : item.title);
+    // The friend's name, and characters the feed wrote as references, are not checked on reading.
+    for (std::string* text : {&item.title, &item.link, &item.description, &item.pubDate}) {
+      MakeXmlText(*text);
+    }
   }
   // The friend's feed is dropped right after, so its entries move instead of being copied.
   merged.items().splice(merged.items().end(), feed->items());
