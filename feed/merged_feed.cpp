@@ -69,8 +69,14 @@ void RefillMergedFeed(Feed& merged, const std::string& tempDir,
   merged.ClearItems();
   for (const std::string& name : friendNames) {
     MergeFriendFeed(merged, tempDir, name);
+    // Only the newest can be kept in the end, so memory holds one friend's entries at a time. The
+    // sort is stable and the kept entries stay ahead of later friends' ones, so the result is the
+    // same as sorting all friends' entries at once.
+    merged.SortItems();
+    if (merged.items().size() > kMergedItemCount) {
+      merged.ResizeItems(kMergedItemCount);
+    }
   }
-  merged.SortItems();
   merged.ResizeItems(kMergedItemCount);
   merged.SetPubDate(merged.items().front().pubDate);
 }

@@ -90,6 +90,29 @@ TEST_F(MergedFeedTest, EqualDatesKeepTheOrderOfTheFriendsList) {
       (std::vector<std::string>{"[bob] Same time", "[alice] Same time", "[carol] Same time"}));
 }
 
+// Equal dates that straddle the cut to 20: the earlier friend, then the earlier entry, is kept.
+TEST_F(MergedFeedTest, EqualDatesAtTheCutKeepFriendAndFeedOrder) {
+  std::vector<Entry> alice, bob, carol;
+  for (int i = 1; i <= 15; ++i) {
+    alice.push_back({"a" + std::to_string(i), Date(1, 0)});
+    alice.push_back({"old", Date(0, 0)});
+    bob.push_back({"b" + std::to_string(i), Date(1, 0)});
+    carol.push_back({"c" + std::to_string(i), Date(1, 0)});
+  }
+  bob.push_back({"new", Date(2, 0)});
+  dir.Write("alice", FeedText(alice));
+  dir.Write("bob", FeedText(bob));
+  dir.Write("carol", FeedText(carol));
+  std::vector<std::string> expected = {"[bob] new"};
+  for (int i = 1; i <= 15; ++i) {
+    expected.push_back("[alice] a" + std::to_string(i));
+  }
+  for (int i = 1; i <= 4; ++i) {
+    expected.push_back("[bob] b" + std::to_string(i));
+  }
+  EXPECT_EQ(TitlesOf(*Merge({"alice", "bob", "carol"})), expected);
+}
+
 TEST_F(MergedFeedTest, DuplicatesAreMergedOncePerFriendAndListing) {
   dir.Write("alice", FeedText({{"Shared post", Date(5, 5)}}));
   dir.Write("bob", FeedText({{"Shared post", Date(5, 5)}}));
