@@ -53,7 +53,7 @@ void PrepareText(std::string& bytes) {
 
 // Writes `document` into the new file `path`; true only when every byte reached the file.
 bool WriteNewFile(const TiXmlDocument& document, const std::string& path) {
-  std::FILE* file = platform::CreateNewFile(path);
+  std::FILE* file = platform::CreateNewTextFile(path);
   if (file == nullptr) {
     return false;
   }

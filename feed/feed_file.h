@@ -23,7 +23,8 @@ constexpr std::size_t kMaxFeedNesting = 256;
 /// the nodes parsed before an error.
 bool LoadFeedFile(TiXmlDocument& document, const std::string& path);
 
-/// Saves `document` to `path` as TinyXML's SaveFile prints it, replacing any older file in one
+/// Saves `document` to `path` as TinyXML's SaveFile prints it, as a text file (line ends
+/// platform::kTextLineEnd), replacing any older file in one
 /// step: a reader that opens `path` meanwhile gets the old file or the new one, each whole. On
 /// failure returns false, the older file stays as it was and no temporary file is left.
 bool SaveFeedFile(const TiXmlDocument& document, const std::string& path);

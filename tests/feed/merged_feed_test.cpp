@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "tests/feed/feed_test_support.h"
 
 namespace {
@@ -31,7 +32,15 @@ class MergedFeedTest : public testing::Test {
     return written;
   }
 
-  std::string AllXmlText() const { return FileText(MergedFilePath(dir.path())); }
+  // "all.xml" with the system's text line ends read as LF.
+  std::string AllXmlText() const {
+    std::string text = FileText(MergedFilePath(dir.path()));
+    const std::string end = platform::kTextLineEnd;
+    for (std::size_t at = text.find(end); at != std::string::npos; at = text.find(end, at + 1)) {
+      text.replace(at, end.size(), "\n");
+    }
+    return text;
+  }
 
   ScratchDirectory dir;
 };
