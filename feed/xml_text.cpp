@@ -7,6 +7,7 @@
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+constexpr std::size_t kLongestDeclaration = 1024;
 
 bool StartsWithIgnoringCase(const std::string& text, std::size_t at, const char* prefix) {
   const std::size_t length = std::strlen(prefix);
@@ -77,8 +78,12 @@ std::string DeclaredEncoding(const std::string& fileBytes) {
   if (!StartsWithIgnoringCase(fileBytes, at, "<?xml")) {
     return std::string();
   }
+  // Declarations are short: one that is not closed soon is not read.
   const std::size_t end = fileBytes.find("?>", at);
-  const std::string declaration = fileBytes.substr(at, end == std::string::npos ? end : end - at);
+  if (end == std::string::npos || end - at > kLongestDeclaration) {
+    return std::string();
+  }
+  const std::string declaration = fileBytes.substr(at, end - at);
   for (std::size_t name = declaration.find("encoding"); name != std::string::npos;
        name = declaration.find("encoding", name + 1)) {
     std::size_t p = name + 8;
