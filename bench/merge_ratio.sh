@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the merge benchmark and TinyXML's bare load in separate processes, alternating, and prints
 # the median time of each and their ratio per friend count, then (with valgrind) instruction
-# counts. Separate processes keep one run's heap and cache from colouring the other's figures.
+# counts, then the peak memory of merging one and five friends of 400,000 entries each. Separate
+# processes keep one run's heap and cache from colouring the other's figures.
 set -euo pipefail
 bench=${1:-build/bench/merge_bench}
 rounds=${ROUNDS:-3}
@@ -33,3 +34,8 @@ if command -v valgrind >/dev/null; then
     END { printf " 100 friends: instructions, TinyXML load %d, whole merge %d, ratio %.2f\n",
                  count["TinyXmlLoadOnly"], count["WholeMerge"], count["WholeMerge"] / count["TinyXmlLoadOnly"] }'
 fi
+
+# Each merge runs in a process of its own, whose peak resident memory is its ru_maxrss.
+"$bench" --benchmark_filter='BM_MergePeakMemory' --benchmark_format=csv 2>/dev/null |
+  awk -F, '/^"BM_MergePeakMemory/ { split($1, name, "/"); printf \
+    "%4d friends of 400,000 entries: peak memory of the merge %6.0f MiB\n", name[2], $NF }'

@@ -3,12 +3,15 @@
 #include <tinyxml.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <utility>
 
 #include "feed/nesting_check.h"
+#include "feed/xml_text.h"
 #include "platform/file_system.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -26,9 +29,31 @@ bool ReadAll(std::FILE* file, std::size_t capacity, std::string& bytes) {
   return std::ferror(file) == 0;
 }
 
+// Turns the bytes of a feed file into the text TinyXML is to parse as UTF-8: what LoadFile would
+// parse (the bytes before the first NUL, CR LF and lone CR turned into LF), converted from the
+// legacy encoding the file declares where the system knows it, then made valid XML text.
+void PrepareText(std::string& bytes) {
+  bytes.resize(std::strlen(bytes.c_str()));
+  const std::string encoding = DeclaredEncoding(bytes);
+  std::string converted;
+  if (IsLegacyEncoding(encoding) && platform::ConvertToUtf8(encoding, bytes, converted)) {
+    bytes.swap(converted);
+  }
+  MakeXmlText(bytes);
+  std::size_t kept = bytes.find('\r');
+  if (kept != std::string::npos) {
+    for (std::size_t i = kept; i < bytes.size(); ++i) {
+      const bool cr = bytes[i] == '\r';
+      bytes[kept++] = cr ? '\n' : bytes[i];
+      i += cr && i + 1 < bytes.size() && bytes[i + 1] == '\n';
+    }
+    bytes.resize(kept);
+  }
+}
+
 // Writes `document` into the new file `path`; true only when every byte reached the file.
 bool WriteNewFile(const TiXmlDocument& document, const std::string& path) {
-  std::FILE* file = platform::CreateNewFile(path);
+  std::FILE* file = platform::CreateNewTextFile(path);
   if (file == nullptr) {
     return false;
   }
@@ -46,15 +71,18 @@ bool LoadFeedFile(TiXmlDocument& document, const std::string& path) {
   if (!file) {
     return false;
   }
-  std::string bytes;
-  if (!ReadAll(file.get(), kMaxFeedFileBytes, bytes) ||
-      MayNestDeeperThan(std::move(bytes), kMaxFeedNesting)) {
+  std::string text;
+  if (!ReadAll(file.get(), kMaxFeedFileBytes, text)) {
     return false;
   }
-  // TinyXML reads the file afresh; nothing but this program writes the feed files, and it is done
-  // writing them before any merge starts.
-  std::rewind(file.get());
-  return document.LoadFile(file.get());
+  file.reset();
+  PrepareText(text);
+  if (MayNestDeeperThan(text, kMaxFeedNesting, TIXML_ENCODING_UTF8)) {
+    return false;
+  }
+  document.Clear();
+  document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  return !document.Error();
 }
 
 bool SaveFeedFile(const TiXmlDocument& document, const std::string& path) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "feed/feed_file.h"
+#include "feed/xml_text.h"
 #include "platform/file_system.h"
 
 Rss20Feed MergedFeed;
@@ -49,6 +50,10 @@ void MergeFriendFeed(Feed& merged, const std::string& tempDir, std::string userN
   const std::string prefix = "[" + userName + "] ";
   for (FeedItem& item : feed->items()) {
     item.title = prefix + (item.title.empty() ? "<no title>" : item.title);
+    // The friend's name, and characters the feed wrote as references, are not checked on reading.
+    for (std::string* text : {&item.title, &item.link, &item.description, &item.pubDate}) {
+      MakeXmlText(*text);
+    }
   }
   // The friend's feed is dropped right after, so its entries move instead of being copied.
   merged.items().splice(merged.items().end(), feed->items());
@@ -64,8 +69,14 @@ void RefillMergedFeed(Feed& merged, const std::string& tempDir,
   merged.ClearItems();
   for (const std::string& name : friendNames) {
     MergeFriendFeed(merged, tempDir, name);
+    // Only the newest can be kept in the end, so memory holds one friend's entries at a time. The
+    // sort is stable and the kept entries stay ahead of later friends' ones, so the result is the
+    // same as sorting all friends' entries at once.
+    merged.SortItems();
+    if (merged.items().size() > kMergedItemCount) {
+      merged.ResizeItems(kMergedItemCount);
+    }
   }
-  merged.SortItems();
   merged.ResizeItems(kMergedItemCount);
   merged.SetPubDate(merged.items().front().pubDate);
 }

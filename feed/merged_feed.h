@@ -37,7 +37,9 @@ void MergeFriendFeed(Feed& merged, const std::string& tempDir, std::string userN
 
 /// Refills `merged` from the friends' feed files, friends in the given order: the channel of
 /// `userName`'s friends page at `siteAddress`, the 20 newest entries of all friends (padded with
-/// empty ones), and the date of the newest as the channel date.
+/// empty ones), and the date of the newest as the channel date. Entries of equal date keep the
+/// order of the friends list, then of each feed. Holds no more than one friend's entries besides
+/// the 20 newest so far at any time.
 void RefillMergedFeed(Feed& merged, const std::string& tempDir,
                       const std::vector<std::string>& friendNames, const std::string& userName,
                       const std::string& siteAddress);

@@ -61,8 +61,11 @@ const char* PastNext(const char* p, char c) {
 // stop TinyXML, are ignored for the same reason.
 class NestingScan {
  public:
-  NestingScan(std::string fileBytes, std::size_t limit)
-      : text_(std::move(fileBytes)), limit_(limit) {
+  NestingScan(std::string fileBytes, std::size_t limit, TiXmlEncoding encoding)
+      : text_(std::move(fileBytes)),
+        limit_(limit),
+        encodingKnown_(encoding != TIXML_ENCODING_UNKNOWN),
+        utf8_(encoding == TIXML_ENCODING_UTF8) {
     // LoadFile's copy ends at the first NUL byte and turns CR LF and lone CR into LF.
     text_.resize(std::strlen(text_.c_str()));
     std::size_t kept = text_.find('\r');
@@ -82,8 +85,8 @@ class NestingScan {
   // document level, otherwise the content of the innermost open element.
   bool Run() {
     const char* p = text_.c_str();
-    bool encodingKnown = false;
-    if (StartsWith(p, "\xEF\xBB\xBF", false)) {
+    bool encodingKnown = encodingKnown_;
+    if (!encodingKnown && StartsWith(p, "\xEF\xBB\xBF", false)) {
       utf8_ = encodingKnown = true;
     }
     std::size_t depth = 0;
@@ -314,12 +317,13 @@ class NestingScan {
   std::string text_;  // the bytes as TinyXML's Parse sees them
   const char* end_;   // text_'s terminating NUL
   std::size_t limit_;
-  bool utf8_ = false;
+  bool encodingKnown_;  // set by the caller rather than by the file
+  bool utf8_;
   bool overrun_ = false;
 };
 
 }  // namespace
 
-bool MayNestDeeperThan(std::string fileBytes, std::size_t limit) {
-  return NestingScan(std::move(fileBytes), limit).Run();
+bool MayNestDeeperThan(std::string fileBytes, std::size_t limit, TiXmlEncoding encoding) {
+  return NestingScan(std::move(fileBytes), limit, encoding).Run();
 }

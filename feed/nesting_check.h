@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tinyxml.h>
+
 #include <cstddef>
 #include <string>
 
@@ -9,5 +11,7 @@
 /// TinyXML would nest deeper than `limit`; may be true for some unusual files that nest less, and
 /// is always true for a file that makes TinyXML read past the end of its buffer (in a file read as
 /// UTF-8, a multi-byte lead byte in text or an attribute value too close to the end). Takes time
-/// linear in the size of the file and never recurses.
-bool MayNestDeeperThan(std::string fileBytes, std::size_t limit);
+/// linear in the size of the file and never recurses. `encoding` is the one handed to TinyXML:
+/// TIXML_ENCODING_UNKNOWN lets the file's byte-order mark or declaration choose, as LoadFile does.
+bool MayNestDeeperThan(std::string fileBytes, std::size_t limit,
+                       TiXmlEncoding encoding = TIXML_ENCODING_UNKNOWN);

@@ -16,10 +16,21 @@ constexpr char kDirectorySeparator = '\\';
 constexpr char kDirectorySeparator = '/';
 #endif
 
+/// The line end of text files on this system: CR LF on Windows, LF elsewhere.
+#ifdef _WIN32
+constexpr char kTextLineEnd[] = "\r\n";
+#else
+constexpr char kTextLineEnd[] = "\n";
+#endif
+
 /// Creates `path` as a new, empty file open for writing; the bytes written reach the file
 /// unchanged, line ends included. Returns nullptr when anything already stands at `path`, a
 /// symbolic link included, or when the file cannot be created.
 std::FILE* CreateNewFile(const std::string& path);
+
+/// As CreateNewFile, for a text file: each LF written reaches the file as kTextLineEnd, and every
+/// other byte unchanged.
+std::FILE* CreateNewTextFile(const std::string& path);
 
 /// As CreateNewFile, for a file that holds secrets: on POSIX systems only its owner may read or
 /// write it (mode 0600); on Windows it gets the permissions its directory passes on.

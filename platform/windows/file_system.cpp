@@ -65,9 +65,8 @@ bool IsRegularFile(HANDLE object) {
   return GetFileType(object) == FILE_TYPE_DISK && !IsDirectory(object);
 }
 
-}  // namespace
-
-std::FILE* CreateNewFile(const std::string& path) {
+// A new file at `path`, as a binary stream or as a text stream.
+std::FILE* CreateNewStream(const std::string& path, bool text) {
   // CREATE_NEW refuses an existing name, links included, so nothing planted there gets written
   // through.
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -75,18 +74,29 @@ std::FILE* CreateNewFile(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) {
     return nullptr;
   }
-  // Binary: the bytes written are the bytes on disk, the same as on every other system; a text
-  // stream would turn each line end into CR LF, and a CR already written into CR CR LF.
-  const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_WRONLY);
+  // A binary stream writes the bytes as they are; a text stream turns each LF into CR LF (and so
+  // a CR already written before an LF into CR CR LF).
+  const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file),
+                                         _O_WRONLY | (text ? _O_TEXT : _O_BINARY));
   if (descriptor < 0) {
     CloseHandle(file);
     return nullptr;
   }
-  std::FILE* stream = _fdopen(descriptor, "wb");
+  std::FILE* stream = _fdopen(descriptor, text ? "wt" : "wb");
   if (stream == nullptr) {
     _close(descriptor);  // closes the handle as well
   }
   return stream;
+}
+
+}  // namespace
+
+std::FILE* CreateNewFile(const std::string& path) {
+  return CreateNewStream(path, false);
+}
+
+std::FILE* CreateNewTextFile(const std::string& path) {
+  return CreateNewStream(path, true);
 }
 
 std::FILE* CreateNewPrivateFile(const std::string& path) {

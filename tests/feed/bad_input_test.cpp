@@ -24,6 +24,13 @@ std::string Nested(std::size_t depth) {
   return xml;
 }
 
+std::string Repeated(const std::string& piece, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i)
+    text += piece;
+  return text;
+}
+
 std::string Valid(const std::string& inChannel) {
   return "<rss version=\"2.0\"><channel><title>T</title><link>L</link><description>D"
          "</description>" +
@@ -69,9 +76,71 @@ INSTANTIATE_TEST_SUITE_P(
         BadFeed{"DeeplyNestedDocument", Nested(200000)},
         BadFeed{"DeeplyNestedItem",
                 Valid("<item><title>Deep</title>" + Nested(100000) + "</item>")},
+        BadFeed{"NestedBehindByteOrderMarks",
+                "<?xml version='1.0' encoding='x-unknown'?>" +
+                    Valid("<item><title>Deep</title>" + Repeated("<a \xEF\xBB\xBF>", 100000) +
+                          "</item>")},
         BadFeed{"NestedJustOverTheLimit",
                 Valid("<item><title>Deep</title>" + Nested(kMaxFeedNesting) + "</item>")}),
     [](const testing::TestParamInfo<BadFeed>& test) { return std::string(test.param.name); });
+
+// A friend's feed of 20 entries whose newest title is `title` as bytes, declared in `encoding`.
+struct HostileFeed {
+  const char* name;
+  std::string friendName;
+  std::string encoding;  // empty: no declaration
+  std::string title;
+  std::string mergedTitle;  // as all.xml must hold it, in UTF-8
+};
+
+class HostileFeedTest : public testing::TestWithParam<HostileFeed> {};
+
+// Whatever the bytes, all.xml holds valid UTF-8 XML that reads back whole.
+TEST_P(HostileFeedTest, ArrivesAsUtf8AndSpoilsNoOtherEntry) {
+  const HostileFeed& feed = GetParam();
+  std::string xml =
+      feed.encoding.empty() ? "" : "<?xml version=\"1.0\" encoding=\"" + feed.encoding + "\"?>\r\n";
+  xml +=
+      "<rss version=\"2.0\"><channel><title>T</title><link>L</link><description>D"
+      "</description>\r\n<item><title>" +
+      feed.title + "</title><pubDate>Sat, 03 Jan 2009 10:00:00 GMT</pubDate></item>\r\n";
+  for (int i = 2; i <= 20; ++i) {
+    xml += "<item><title>Entry " + std::to_string(i) +
+           "</title><pubDate>Fri, 02 Jan 2009 10:00:00 GMT</pubDate></item>\r\n";
+  }
+  ScratchDirectory dir;
+  dir.Write(feed.friendName, xml + "</channel></rss>");
+  ASSERT_TRUE(MergeFriendFeeds(dir.path(), {feed.friendName}, "abc"));
+  std::unique_ptr<Feed> merged = ReadFeedFile(MergedFilePath(dir.path()));
+  ASSERT_TRUE(merged);
+  std::vector<std::string> titles = TitlesOf(*merged);
+  ASSERT_EQ(titles.size(), 20u);
+  EXPECT_EQ(titles[0], feed.mergedTitle);
+  EXPECT_EQ(titles[19], feed.mergedTitle.substr(0, feed.mergedTitle.find("] ") + 2) + "Entry 20");
+}
+
+const char kPrivet[] = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // in Cyrillic
+const char kReplacement[] = "\xEF\xBF\xBD";                                 // U+FFFD
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileFeedTest,
+    testing::Values(
+        HostileFeed{"Latin1", "f", "ISO-8859-1", "caf\xE9 &#233;", "[f] caf\xC3\xA9 \xC3\xA9"},
+        HostileFeed{"Windows1251", "f", "windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2",
+                    std::string("[f] ") + kPrivet},
+        HostileFeed{"Koi8R", "f", "KOI8-R", "\xF0\xD2\xC9\xD7\xC5\xD4",
+                    std::string("[f] ") + kPrivet},
+        HostileFeed{
+            "InvalidBytes", "f", "UTF-8", "caf\xE9 \xC3 \xF0\x9F\x98",
+            std::string("[f] caf") + kReplacement + " " + kReplacement + " " + kReplacement},
+        HostileFeed{"InvalidBytesUndeclared", "f", "", "\xFF\xE2",
+                    std::string("[f] ") + kReplacement + kReplacement},
+        HostileFeed{"ControlCharacters", "f", "", "a\x01\x1b[2Jb\x7f\xEF\xBF\xBE", "[f] a[2Jb\x7f"},
+        HostileFeed{"ForbiddenReferences", "f", "UTF-8", "a&#1;&#x1F;b&#xFFFF;&#xD800;",
+                    std::string("[f] ab") + kReplacement + kReplacement + kReplacement},
+        HostileFeed{"CarriageReturnsInCdata", "f", "", "<![CDATA[a\r\nb\rc]]>", "[f] a\nb\nc"},
+        HostileFeed{"FriendName", "caf\xE9", "", "x", std::string("[caf") + kReplacement + "] x"}),
+    [](const testing::TestParamInfo<HostileFeed>& test) { return std::string(test.param.name); });
 
 class OddFeedTest : public testing::Test {
  protected:

@@ -5,6 +5,7 @@
 
 #include "feed/feed_file.h"
 #include "feed/feed_readers.h"
+#include "platform/file_system.h"
 #include "tests/feed/feed_test_support.h"
 
 namespace {
@@ -44,7 +45,12 @@ class FeedWritingTest : public ::testing::Test {
 };
 
 TEST_F(FeedWritingTest, PrintsTheGoldenLayout) {
-  EXPECT_EQ(FileText(path), FileText(FixturePath("written_golden.xml")));
+  // The file is text, with the system's line ends.
+  std::string golden;
+  for (const char c : FileText(FixturePath("written_golden.xml"))) {
+    golden += c == '\n' ? std::string(platform::kTextLineEnd) : std::string(1, c);
+  }
+  EXPECT_EQ(FileText(path), golden);
 }
 
 // What is written reads back as the same fields, guid equal to link, and no security.

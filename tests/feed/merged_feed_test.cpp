@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "tests/feed/feed_test_support.h"
 
 namespace {
@@ -31,7 +32,15 @@ class MergedFeedTest : public testing::Test {
     return written;
   }
 
-  std::string AllXmlText() const { return FileText(MergedFilePath(dir.path())); }
+  // "all.xml" with the system's text line ends read as LF.
+  std::string AllXmlText() const {
+    std::string text = FileText(MergedFilePath(dir.path()));
+    const std::string end = platform::kTextLineEnd;
+    for (std::size_t at = text.find(end); at != std::string::npos; at = text.find(end, at + 1)) {
+      text.replace(at, end.size(), "\n");
+    }
+    return text;
+  }
 
   ScratchDirectory dir;
 };
@@ -88,6 +97,29 @@ TEST_F(MergedFeedTest, EqualDatesKeepTheOrderOfTheFriendsList) {
   EXPECT_EQ(
       std::vector<std::string>(titles.begin(), titles.begin() + 3),
       (std::vector<std::string>{"[bob] Same time", "[alice] Same time", "[carol] Same time"}));
+}
+
+// Equal dates that straddle the cut to 20: the earlier friend, then the earlier entry, is kept.
+TEST_F(MergedFeedTest, EqualDatesAtTheCutKeepFriendAndFeedOrder) {
+  std::vector<Entry> alice, bob, carol;
+  for (int i = 1; i <= 15; ++i) {
+    alice.push_back({"a" + std::to_string(i), Date(1, 0)});
+    alice.push_back({"old", Date(0, 0)});
+    bob.push_back({"b" + std::to_string(i), Date(1, 0)});
+    carol.push_back({"c" + std::to_string(i), Date(1, 0)});
+  }
+  bob.push_back({"new", Date(2, 0)});
+  dir.Write("alice", FeedText(alice));
+  dir.Write("bob", FeedText(bob));
+  dir.Write("carol", FeedText(carol));
+  std::vector<std::string> expected = {"[bob] new"};
+  for (int i = 1; i <= 15; ++i) {
+    expected.push_back("[alice] a" + std::to_string(i));
+  }
+  for (int i = 1; i <= 4; ++i) {
+    expected.push_back("[bob] b" + std::to_string(i));
+  }
+  EXPECT_EQ(TitlesOf(*Merge({"alice", "bob", "carol"})), expected);
 }
 
 TEST_F(MergedFeedTest, DuplicatesAreMergedOncePerFriendAndListing) {

@@ -42,6 +42,17 @@ TEST(FileSystemTest, NewFilesRefuseAnExistingNameAndKeepTheBytesWritten) {
   EXPECT_FALSE(platform::RemoveFile(scratch.file("fresh")));
 }
 
+TEST(FileSystemTest, TextFilesGetTheSystemsLineEnds) {
+  ScratchDirectory scratch;
+  std::FILE* file = platform::CreateNewTextFile(scratch.file("text"));
+  ASSERT_NE(file, nullptr);
+  ASSERT_GE(std::fputs("a\nb\n", file), 0);
+  ASSERT_EQ(std::fclose(file), 0);
+  const std::string end = platform::kTextLineEnd;
+  EXPECT_EQ(scratch.Read("text"), "a" + end + "b" + end);
+  EXPECT_EQ(end, std::string(platform::kDirectorySeparator == '\\' ? "\r\n" : "\n"));
+}
+
 // A name someone planted in advance costs one try, not the file; the tries have an end.
 TEST(FileSystemTest, NamesBesideAPathAreNewOnEveryTryAndTheTriesBounded) {
   std::set<std::string> names;

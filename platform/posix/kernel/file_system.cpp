@@ -33,6 +33,10 @@ std::FILE* CreateNewFile(const std::string& path) {
   return CreateNewWithMode(path, 0666);
 }
 
+std::FILE* CreateNewTextFile(const std::string& path) {
+  return CreateNewWithMode(path, 0666);  // text is the bytes as written here
+}
+
 std::FILE* CreateNewPrivateFile(const std::string& path) {
   return CreateNewWithMode(path, 0600);
 }
