@@ -63,7 +63,10 @@ void RefillMergedFeed(Feed& merged, const std::string& tempDir,
                       const std::vector<std::string>& friendNames, const std::string& userName,
                       const std::string& siteAddress) {
   merged.SetTitle("Zarnik Friends");
-  merged.SetLink(siteAddress + "/users/" + userName + "/friends");
+  // The user name is typed by the user, and checked no more than the friends' names.
+  std::string link = siteAddress + "/users/" + userName + "/friends";
+  MakeXmlText(link);
+  merged.SetLink(link);
   merged.SetDescription("Your Zarnik friends");
   merged.SetLanguage("en");
   merged.ClearItems();

@@ -110,9 +110,12 @@ TEST_P(HostileFeedTest, ArrivesAsUtf8AndSpoilsNoOtherEntry) {
   }
   ScratchDirectory dir;
   dir.Write(feed.friendName, xml + "</channel></rss>");
-  ASSERT_TRUE(MergeFriendFeeds(dir.path(), {feed.friendName}, "abc"));
+  ASSERT_TRUE(MergeFriendFeeds(dir.path(), {feed.friendName},
+                               "ab\x01"
+                               "c"));
   std::unique_ptr<Feed> merged = ReadFeedFile(MergedFilePath(dir.path()));
   ASSERT_TRUE(merged);
+  EXPECT_EQ(merged->Link(), std::string(kDefaultSiteAddress) + "/users/abc/friends");
   std::vector<std::string> titles = TitlesOf(*merged);
   ASSERT_EQ(titles.size(), 20u);
   EXPECT_EQ(titles[0], feed.mergedTitle);
