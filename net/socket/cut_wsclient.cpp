@@ -288,8 +288,8 @@ NetResult CUT_WSClient::writeDatagram(const char* data, int& length) {
 }
 
 NetResult CUT_WSClient::waitWritable(long seconds, long microseconds) {
-  const bool ready = connection != INVALID_SOCKET &&
-                     platform::WaitSocket(connection, true, seconds, microseconds) == 1;
+  const bool ready =
+      connection != INVALID_SOCKET && waitSocket(connection, true, seconds, microseconds);
   return reportResult(ready ? NetResult::Success : NetResult::Failed);
 }
 
