@@ -206,8 +206,9 @@ NetResult CUT_WSClient::createNotifyWindow(HINSTANCE instance) {
   if (notifyWindow != nullptr) {
     DestroyWindow(notifyWindow);
   }
-  notifyWindow =
-      CreateWindowExA(0, kNotifyClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+  // Message-only: the window is there for its messages alone, and needs no display.
+  notifyWindow = CreateWindowExA(0, kNotifyClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 instance, nullptr);
   if (notifyWindow == nullptr) {
     return NetResult::Failed;
   }

@@ -98,6 +98,8 @@ constexpr int SW_SHOW = 5;
 constexpr int WHITE_BRUSH = 0;
 #define IDI_APPLICATION MAKEINTRESOURCEA(32512)
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
+/// The parent that makes a window message-only: there only for its messages.
+#define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3)))
 
 constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
@@ -116,6 +118,7 @@ ATOM RegisterClassExA(const WNDCLASSEXA* windowClass);
 BOOL GetClassInfoExA(HINSTANCE instance, LPCSTR className, WNDCLASSEXA* windowClass);
 /// Creates a window owned by the calling thread, whose messages go to that thread's queue. The
 /// procedure gets WM_CREATE before this returns; -1 from it destroys the window and gives NULL.
+/// A window whose parent is HWND_MESSAGE has no owner and starts hidden.
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);

@@ -184,6 +184,10 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   if (windowClass.procedure == nullptr) {
     return nullptr;
   }
+  if (parent == HWND_MESSAGE) {
+    parent = nullptr;
+    style &= ~WS_VISIBLE;
+  }
   std::shared_ptr<WindowRecord> record =
       platform::NewWindowRecord(parent, windowName != nullptr ? windowName : "");
   if (!record) {

@@ -449,7 +449,8 @@ TEST(CutWsClientNotifyTest, TheWindowHandsItsMessagesToTheHooks) {
   HWND gone = nullptr;
   for (int round = 0; round < 2; ++round) {
     NotedClient client;
-    ASSERT_EQ(client.createNotifyWindow(GetModuleHandleA(nullptr)), NetResult::Success);
+    ASSERT_EQ(client.createNotifyWindow(GetModuleHandleA(nullptr)), NetResult::Success)
+        << "last error " << GetLastError();
     ASSERT_TRUE(IsWindow(client.window()));
     EXPECT_EQ(SendMessageA(client.window(), 1152, 0, halves), 0);
     EXPECT_TRUE(PostMessageA(client.window(), 1153, 0, halves));
