@@ -29,11 +29,15 @@ constexpr UINT kNotifyRead = 1153;
 constexpr UINT kNotifyWrite = 1154;
 
 LRESULT CALLBACK NotifyWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* client = reinterpret_cast<CUT_WSClient*>(GetWindowLongPtrA(window, 0));
+  // The object is handed over once, by createNotifyWindow: a later 1151, from whoever posts it,
+  // cannot point the hooks elsewhere.
   if (message == kNotifyAttach) {
-    SetWindowLongPtrA(window, 0, lParam);
+    if (client == nullptr) {
+      SetWindowLongPtrA(window, 0, lParam);
+    }
     return 0;
   }
-  auto* client = reinterpret_cast<CUT_WSClient*>(GetWindowLongPtrA(window, 0));
   const auto low = static_cast<int>(LOWORD(static_cast<UINT_PTR>(lParam)));
   const auto high = static_cast<int>(HIWORD(static_cast<UINT_PTR>(lParam)));
   if (client != nullptr && message == kNotifyEvent) {
