@@ -7,6 +7,7 @@
 
 #include "net/http_client/base64_encoder.h"
 #include "net/io/data_source.h"
+#include "net/io/deadline.h"
 #include "net/io/file_data_source.h"
 #include "net/io/replacing_file_data_source.h"
 #include "net/io/text_helpers.h"
@@ -95,6 +96,7 @@ NetResult HttpFetchClient::getToFile(const char* url, const char* path) {
     return get(url, nullptr);
   }
   ReplacingFileDataSource file(path, 4096);
+  file.setSizeLimit(bodyLimitBytes);
   return get(url, &file);
 }
 
@@ -135,6 +137,10 @@ NetResult HttpFetchClient::get(const char* url, DataSource* target) {
         break;
       case Answer::ReadBody:
         break;
+    }
+    if (declaresTooLongBody()) {
+      disconnect();
+      return reportResult(NetResult::SourceWriteFailed);
     }
     result =
         target != nullptr ? readToSource(*target, 1, receiveTimeout() / 1000, 0) : readBodyLines();
@@ -339,6 +345,18 @@ int HttpFetchClient::findRedirectLocation(char* target) const {
   return 0;
 }
 
+bool HttpFetchClient::declaresTooLongBody() const {
+  for (int i = 0; i < responseHeaders.count(); ++i) {
+    const char* line = responseHeaders.at(i);
+    int length = 0;
+    if (IsHeader(line, ":", "Content-Length") && splitFieldInt(line, ": ", 1, length) == 0 &&
+        length > bodyLimitBytes) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // ---- the parts of a request -------------------------------------------------------------------
 
 NetResult HttpFetchClient::parseUrl(const char* url, char* pathOut, int pathCapacity) {
@@ -428,6 +446,7 @@ NetResult HttpFetchClient::sendRequestLine(const char* method, const char* url) 
   if (parseUrl(url, path, sizeof path) != NetResult::Success) {
     return reportResult(NetResult::InvalidUrl);
   }
+  setDeadline(Deadline::in(requestTimeLimitMs));
   const NetResult opened = openConnection();
   if (opened != NetResult::Success) {
     return opened;
@@ -514,7 +533,7 @@ NetResult HttpFetchClient::readBodyLines() {
       return reportResult(NetResult::Success);
     }
     total += count;
-    if (total > kMaxBodyLineBytes) {
+    if (total > std::min(bodyLimitBytes, kMaxBodyLineBytes)) {
       return reportResult(NetResult::ReadFailed);
     }
     // Only a line feed ends a line: a CR that fills a piece is followed by its LF in the next.

@@ -9,9 +9,17 @@ class DataSource;
 /// the status line and header lines of the last answer, sends extra header lines of the caller's
 /// with every request, and saves bodies into a data source (normally a file). A 401 or a redirect
 /// ends the request unless a subclass supplies credentials (provideCredentials) or approves the
-/// redirect (approveRedirect). Used by one thread at a time.
+/// redirect (approveRedirect). Every request (each connection: a redirect or a retry makes a new
+/// one) ends within its time limit, which bounds its connect, its sends and every wait for the
+/// answer: past it the request fails as a receive time-out does. Used by one thread at a time.
 class HttpFetchClient : public CUT_WSClient {
  public:
+  /// The time limit of a request unless set otherwise: two minutes.
+  static constexpr long kRequestTimeLimitMs = 2L * 60 * 1000;
+  /// The longest body saved unless set otherwise: 64 MiB, the size above which a feed file is
+  /// not loaded anyway.
+  static constexpr long kMaxBodyBytes = 64L * 1024 * 1024;
+
   HttpFetchClient() = default;
   ~HttpFetchClient() override = default;
 
@@ -21,10 +29,13 @@ class HttpFetchClient : public CUT_WSClient {
   /// GETs `url` into the file at `path`: the body goes into a new file beside it, which takes the
   /// place of `path` once the body has ended, whole or cut off (ReplacingFileDataSource), so
   /// nothing planted at `path` is written through. `path` is left as it was when the answer is a
-  /// 401 or a redirect without Location, or when anything fails first. A null or empty path keeps
-  /// the body as lines (bodyLines).
+  /// 401 or a redirect without Location, or when anything fails first. A body longer than
+  /// bodyLimit() fails with SourceWriteFailed as it passes the limit, its new file removed and
+  /// `path` left as it was. A null or empty path keeps the body as lines (bodyLines).
   virtual NetResult getToFile(const char* url, const char* path);
-  /// GETs `url`, the body into `target` (opened in mode 1) or, without one, into bodyLines.
+  /// GETs `url`, the body into `target` (opened in mode 1) or, without one, into bodyLines. An
+  /// answer whose Content-Length is above bodyLimit() fails with SourceWriteFailed before its
+  /// body is read; a body kept as lines fails with ReadFailed once it passes the limit (or 16 MiB).
   virtual NetResult get(const char* url, DataSource* target);
   virtual NetResult head(const char* url);
   virtual NetResult remove(const char* url);
@@ -42,6 +53,13 @@ class HttpFetchClient : public CUT_WSClient {
   /// Adds "Authorization: Basic ..." for user and password to the custom header lines: 0, or 1
   /// when either is empty.
   virtual int addBasicAuthorization(const char* user, const char* password);
+
+  /// The time limit of each following request, from its connect to the end of its answer.
+  void setRequestTimeLimit(long milliseconds) { requestTimeLimitMs = milliseconds; }
+  long requestTimeLimit() const { return requestTimeLimitMs; }
+  /// The longest body the following requests save, in bytes.
+  void setBodyLimit(long bytes) { bodyLimitBytes = bytes; }
+  long bodyLimit() const { return bodyLimitBytes; }
 
   /// The status code of the last status line read; 0 on a fresh client.
   int statusCode() const { return status; }
@@ -82,12 +100,14 @@ class HttpFetchClient : public CUT_WSClient {
   int status = 0;
   int connectTimeout = 5;
   StringList customHeaders;
+  long requestTimeLimitMs = kRequestTimeLimitMs;
+  long bodyLimitBytes = kMaxBodyBytes;
 
  private:
   enum class Answer { Done, ReadBody, Retry, Redirect };
 
-  /// Parses `url`, connects and sends "METHOD path HTTP/1.0" (a path without its leading slash
-  /// gets one).
+  /// Parses `url`, sets the request's deadline, connects and sends "METHOD path HTTP/1.0" (a path
+  /// without its leading slash gets one).
   NetResult sendRequestLine(const char* method, const char* url);
   /// The request line, the custom lines, the Host line and the blank line.
   NetResult sendRequest(const char* method, const char* url);
@@ -96,4 +116,6 @@ class HttpFetchClient : public CUT_WSClient {
   /// The request of the non-GET methods up to the answer's header lines, with the single retry
   /// with credentials on a 401.
   NetResult exchange(const char* method, const char* url, DataSource* upload);
+  /// True when the answer declares a Content-Length above the body limit.
+  bool declaresTooLongBody() const;
 };

@@ -1,8 +1,10 @@
 #include "net/io/replacing_file_data_source.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
+#include "net/io/text_helpers.h"
 #include "platform/file_system.h"
 
 ReplacingFileDataSource::ReplacingFileDataSource(const char* name, int lineBufferSize)
@@ -42,6 +44,8 @@ int ReplacingFileDataSource::open(int mode) {
     }
   }
   file_ = std::move(file);
+  writtenBytes_ = 0;
+  overLimit_ = false;
   return 0;
 }
 
@@ -50,7 +54,7 @@ void ReplacingFileDataSource::close() {
     return;
   }
   file_.reset();
-  if (!written_.empty() && !platform::ReplaceFile(written_, target_)) {
+  if (!written_.empty() && (overLimit_ || !platform::ReplaceFile(written_, target_))) {
     platform::RemoveFile(written_);
   }
   written_.clear();
@@ -61,6 +65,10 @@ int ReplacingFileDataSource::readLine(char* buffer, int size) {
 }
 
 int ReplacingFileDataSource::writeLine(const char* text) {
+  if (text != nullptr &&
+      !admit(static_cast<long>(std::strlen(text)) + (endsWithLineEnd(text) ? 0 : 2))) {
+    return -1;
+  }
   return file_ ? file_->writeLine(text) : -1;
 }
 
@@ -69,7 +77,22 @@ int ReplacingFileDataSource::read(char* buffer, int length) {
 }
 
 int ReplacingFileDataSource::write(const char* data, int length) {
+  if (!admit(length)) {
+    return -1;
+  }
   return file_ ? file_->write(data, length) : -1;
+}
+
+bool ReplacingFileDataSource::admit(long length) {
+  if (written_.empty() || sizeLimit_ <= 0) {
+    return true;
+  }
+  if (overLimit_ || length > sizeLimit_ - writtenBytes_) {
+    overLimit_ = true;
+    return false;
+  }
+  writtenBytes_ += std::max(length, 0L);
+  return true;
 }
 
 int ReplacingFileDataSource::seek(int offset, int origin) {

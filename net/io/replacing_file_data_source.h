@@ -22,6 +22,11 @@ class ReplacingFileDataSource : public DataSource {
   /// Closes the source, putting a file opened to write in place.
   ~ReplacingFileDataSource() override;
 
+  /// Bounds the new file to `bytes` (> 0; 0: no bound) from the next opening on: a write or
+  /// writeLine that would take it past them writes nothing and fails, and the new file is then
+  /// removed when the source closes, the named file staying as it was.
+  void setSizeLimit(long bytes) { sizeLimit_ = bytes; }
+
   std::unique_ptr<DataSource> clone() const override;
   int open(int mode) override;
   void close() override;
@@ -38,4 +43,12 @@ class ReplacingFileDataSource : public DataSource {
   std::unique_ptr<FileDataSource> file_;
   /// The name of the new file while it is open, empty otherwise.
   std::string written_;
+  long sizeLimit_ = 0;
+  /// Bytes written to the new file, and whether a write was refused for the size limit.
+  long writtenBytes_ = 0;
+  bool overLimit_ = false;
+
+  /// Counts `length` more bytes for the new file: false, marking it over the limit, when they
+  /// would take it past the size limit.
+  bool admit(long length);
 };

@@ -19,6 +19,39 @@ void CopyAddress(char (&field)[32], const char* text) {
   field[kAddressCapacity] = '\0';
 }
 
+// The notification window: its class, its extra bytes (the object's address comes first), and
+// the message that hands it the object and those it hands on.
+constexpr char kNotifyClassName[] = "CUT_WSClient";
+constexpr int kNotifyWindowBytes = 20;
+constexpr UINT kNotifyAttach = 1151;
+constexpr UINT kNotifyEvent = 1152;
+constexpr UINT kNotifyRead = 1153;
+constexpr UINT kNotifyWrite = 1154;
+
+LRESULT CALLBACK NotifyWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* client = reinterpret_cast<CUT_WSClient*>(GetWindowLongPtrA(window, 0));
+  // The object is handed over once, by createNotifyWindow: a later 1151, from whoever posts it,
+  // cannot point the hooks elsewhere.
+  if (message == kNotifyAttach) {
+    if (client == nullptr) {
+      SetWindowLongPtrA(window, 0, lParam);
+    }
+    return 0;
+  }
+  const auto low = static_cast<int>(LOWORD(static_cast<UINT_PTR>(lParam)));
+  const auto high = static_cast<int>(HIWORD(static_cast<UINT_PTR>(lParam)));
+  if (client != nullptr && message == kNotifyEvent) {
+    client->onNotifyEvent(low, high);
+  } else if (client != nullptr && message == kNotifyRead) {
+    client->onNotifyRead(high);
+  } else if (client != nullptr && message == kNotifyWrite) {
+    client->onNotifyWrite(high);
+  } else {
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  return 0;
+}
+
 unsigned LocalPortOf(SOCKET socket) {
   sockaddr_in address{};
   socklen_t length = sizeof address;
@@ -38,6 +71,9 @@ CUT_WSClient::~CUT_WSClient() {
   CUT_WSClient::disconnect();
   if (libraryStarted) {
     WSACleanup();
+  }
+  if (notifyWindow != nullptr) {
+    DestroyWindow(notifyWindow);
   }
 }
 
@@ -157,9 +193,31 @@ NetResult CUT_WSClient::disconnect() {
   return reportResult(failed ? NetResult::Failed : NetResult::Success);
 }
 
-NetResult CUT_WSClient::createNotifyWindow(HINSTANCE) {
-  // Nothing in the program listens for socket notifications, and this platform has no windows.
-  return reportResult(NetResult::Failed);
+NetResult CUT_WSClient::createNotifyWindow(HINSTANCE instance) {
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  if (!GetClassInfoExA(instance, kNotifyClassName, &windowClass)) {
+    windowClass = WNDCLASSEXA{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = NotifyWindowProcedure;
+    windowClass.cbWndExtra = kNotifyWindowBytes;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kNotifyClassName;
+    if (RegisterClassExA(&windowClass) == 0) {
+      return reportResult(NetResult::Failed);
+    }
+  }
+  if (notifyWindow != nullptr) {
+    DestroyWindow(notifyWindow);
+  }
+  // Message-only: the window is there for its messages alone, and needs no display.
+  notifyWindow = CreateWindowExA(0, kNotifyClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 instance, nullptr);
+  if (notifyWindow == nullptr) {
+    return NetResult::Failed;
+  }
+  SendMessageA(notifyWindow, kNotifyAttach, 0, reinterpret_cast<LPARAM>(this));
+  return reportResult(NetResult::Success);
 }
 
 // ---- listening --------------------------------------------------------------------------------
@@ -288,8 +346,8 @@ NetResult CUT_WSClient::writeDatagram(const char* data, int& length) {
 }
 
 NetResult CUT_WSClient::waitWritable(long seconds, long microseconds) {
-  const bool ready = connection != INVALID_SOCKET &&
-                     platform::WaitSocket(connection, true, seconds, microseconds) == 1;
+  const bool ready =
+      connection != INVALID_SOCKET && waitSocket(connection, true, seconds, microseconds);
   return reportResult(ready ? NetResult::Success : NetResult::Failed);
 }
 

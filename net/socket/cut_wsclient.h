@@ -37,7 +37,12 @@ class CUT_WSClient : public SocketBase {
   virtual int createSocket(SOCKET& socket, int family, int type, int protocol);
   /// Closes the connection and the listening socket; Failed when a shutdown or close failed.
   virtual NetResult disconnect();
-  /// A hidden window for socket notifications; this platform layer has none yet: Failed.
+  /// Creates a hidden message-only window of the class "CUT_WSClient" (registered for `instance`
+  /// when it is not yet) on the calling thread, in place of any earlier one, and tells it this
+  /// object: message 1152 to it then reaches onNotifyEvent (low and high half of its long
+  /// parameter), 1153 onNotifyRead and 1154 onNotifyWrite (high half), each answered with 0. Failed
+  /// when the class cannot be registered or (not passed through reportResult) the window not made.
+  /// The window lives until the object ends, on the thread that made it.
   virtual NetResult createNotifyWindow(HINSTANCE instance);
   /// Creates the listening socket, bound to address:port (null address: any) with `backlog`.
   virtual NetResult openListener(unsigned port, int backlog, int family = AF_INET,
@@ -92,6 +97,7 @@ class CUT_WSClient : public SocketBase {
   virtual bool writeProgress(long bytesSoFar);
   /// Polled by long operations; true stops them.
   virtual bool isCancelled();
+  /// Hooks for the notification window's messages 1152, 1153 and 1154; they do nothing.
   virtual void onNotifyEvent(int event, int error);
   virtual void onNotifyRead(int error);
   virtual void onNotifyWrite(int error);

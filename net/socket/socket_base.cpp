@@ -20,6 +20,9 @@ int SocketBase::sysRecv(SOCKET socket, char* buffer, int length, int flags) {
 }
 
 int SocketBase::sysSend(SOCKET socket, const char* data, int length, int flags) {
+  if (deadline.passed()) {
+    return -1;
+  }
   const int count = static_cast<int>(send(socket, data, length, flags | kSendNoSignal));
   return count < 0 ? -1 : count;
 }
@@ -30,7 +33,12 @@ bool SocketBase::hasPendingData(SOCKET socket) {
 }
 
 int SocketBase::sysWaitReadable(SOCKET socket, long seconds, long microseconds) {
-  return platform::WaitSocket(socket, false, seconds, microseconds) == 1 ? 0 : 1;
+  return waitSocket(socket, false, seconds, microseconds) ? 0 : 1;
+}
+
+bool SocketBase::waitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds) const {
+  return deadline.bound(seconds, microseconds) &&
+         platform::WaitSocket(socket, forWriting, seconds, microseconds) == 1;
 }
 
 bool SocketBase::closeSocket(SOCKET socket, bool shutDownFirst) {

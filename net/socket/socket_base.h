@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/io/deadline.h"
 #include "platform/winsock.h"
 
 /// The socket primitives shared by the client, the listening server and its connection workers,
@@ -27,14 +28,19 @@ class SocketBase {
   /// One recv: the byte count, 0 when the peer has closed, -1 on error. `flags` is 0 or MSG_PEEK.
   virtual int sysRecv(SOCKET socket, char* buffer, int length, int flags);
 
-  /// One send: the byte count, or -1.
+  /// One send: the byte count, or -1; -1 without sending once the deadline has passed.
   virtual int sysSend(SOCKET socket, const char* data, int length, int flags);
 
   /// True when bytes are waiting to be received.
   virtual bool hasPendingData(SOCKET socket);
 
   /// Waits until the socket can be read: 0 when it can, 1 when the time ran out or on error.
+  /// The wait ends by the deadline: 1 at once when it has passed.
   virtual int sysWaitReadable(SOCKET socket, long seconds, long microseconds);
+
+  /// The moment by which this object's waits end and after which its sends fail, until another
+  /// is set; the default Deadline sets none.
+  void setDeadline(const Deadline& moment) { deadline = moment; }
 
  protected:
   /// sysShutdown in both directions when `shutDownFirst`, then sysClose: false when either
@@ -43,6 +49,11 @@ class SocketBase {
   /// Sets time-out `option` (SO_RCVTIMEO or SO_SNDTIMEO) of `socket`; `field` takes
   /// `milliseconds` when that worked. Returns 0, or SOCKET_ERROR.
   static int setTimeout(SOCKET socket, int option, int milliseconds, int& field);
+  /// Waits up to the time given, and no longer than the deadline allows, until `socket` can be
+  /// written (`forWriting`) or read: true when it can.
+  bool waitSocket(SOCKET socket, bool forWriting, long seconds, long microseconds) const;
+
+  Deadline deadline;
 };
 
 /// An IPv4 socket address of `family` for `address` (network order) and `port` (host order).

@@ -98,18 +98,27 @@ constexpr int SW_SHOW = 5;
 constexpr int WHITE_BRUSH = 0;
 #define IDI_APPLICATION MAKEINTRESOURCEA(32512)
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
+/// The parent that makes a window message-only: there only for its messages.
+#define HWND_MESSAGE (reinterpret_cast<HWND>(static_cast<LONG_PTR>(-3)))
 
 constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
 constexpr DWORD ERROR_INVALID_MENU_HANDLE = 1401;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 constexpr DWORD ERROR_CLIPBOARD_NOT_OPEN = 1418;
 
-/// Registers a class; 0 when the class has no name or procedure, or its name is taken.
+/// Registers a class; 0 when the class has no name or procedure, or its name is taken. Each
+/// window of the class gets cbWndExtra bytes of its own, zeroed (GetWindowLongPtrA).
 ATOM RegisterClassExA(const WNDCLASSEXA* windowClass);
+/// Fills the name, procedure and extra bytes of a registered class into `windowClass`; FALSE
+/// (ERROR_CANNOT_FIND_WND_CLASS) when no class has that name. Classes belong to the process, so
+/// the instance is not looked at.
+BOOL GetClassInfoExA(HINSTANCE instance, LPCSTR className, WNDCLASSEXA* windowClass);
 /// Creates a window owned by the calling thread, whose messages go to that thread's queue. The
 /// procedure gets WM_CREATE before this returns; -1 from it destroys the window and gives NULL.
+/// A window whose parent is HWND_MESSAGE has no owner and starts hidden.
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
@@ -121,6 +130,12 @@ BOOL DestroyWindow(HWND window);
 BOOL ShowWindow(HWND window, int command);
 BOOL SetForegroundWindow(HWND window);
 BOOL IsWindow(HWND window);
+/// The value at byte `index` of the window's extra bytes; 0 (ERROR_INVALID_INDEX) when a value
+/// there would not lie inside them.
+LONG_PTR GetWindowLongPtrA(HWND window, int index);
+/// Stores `value` at byte `index` of the window's extra bytes and returns the value it replaced;
+/// 0 (ERROR_INVALID_INDEX) and nothing stored as GetWindowLongPtrA fails.
+LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 /// The last position the front end reported for the mouse.
 BOOL GetCursorPos(LPPOINT point);
 /// Icons by resource number: the program's 111 to 115, and IDI_APPLICATION with no instance.
@@ -170,6 +185,10 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT firstMessage, UINT lastMessag
 /// Puts the message in the queue of the thread that created the window (or the calling
 /// thread's queue for a NULL window). FALSE for an unknown window or a thread that has ended.
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+/// Calls the procedure of a window of the calling thread at once and returns its answer. A
+/// window of another thread is not reached: 0 with ERROR_ACCESS_DENIED (Windows would wait for
+/// that thread to take the message).
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 void PostQuitMessage(int exitCode);

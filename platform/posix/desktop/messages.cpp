@@ -249,6 +249,18 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return queue && queue->Post(MSG{window, message, wParam, lParam, 0, {0, 0}}) ? TRUE : FALSE;
 }
 
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  std::shared_ptr<MessageQueue> queue = QueueOf(window);
+  if (!queue) {
+    return 0;
+  }
+  if (queue != MessageQueue::OfThisThread()) {
+    platform::SetLastErrorCode(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  return platform::CallWindowProcedure(window, message, wParam, lParam);
+}
+
 BOOL TranslateMessage(const MSG* /*message*/) {
   return FALSE;  // there is no keyboard to turn into characters
 }

@@ -37,7 +37,8 @@ struct WindowRecord {
   std::string title;
   bool visible = false;
   bool destroying = false;
-  std::vector<DialogControl> controls;  ///< dialogs only
+  std::vector<DialogControl> controls;    ///< dialogs only
+  std::vector<unsigned char> extraBytes;  ///< the class's cbWndExtra, zeroed at creation
 };
 
 class WindowTable {

@@ -1,6 +1,8 @@
 // Window classes and windows: the table of windows by handle, creation and destruction, and the
 // small things a hidden window needs (icons, cursor, brush, foreground, cursor position).
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -9,28 +11,56 @@
 namespace platform {
 namespace {
 
+// What a window of a class is made with.
+struct WindowClass {
+  WNDPROC procedure = nullptr;
+  int extraBytes = 0;
+};
+
 class ClassTable {
  public:
-  ATOM Register(const std::string& name, WNDPROC procedure) {
+  ATOM Register(const std::string& name, WindowClass windowClass) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!classes_.emplace(name, procedure).second) {
+    if (!classes_.emplace(name, windowClass).second) {
       SetLastErrorCode(ERROR_CLASS_ALREADY_EXISTS);
       return 0;
     }
     return nextAtom_++;
   }
 
-  WNDPROC ProcedureOf(const std::string& name) const {
+  /// The class of that name; one without a procedure when there is none.
+  WindowClass Find(const std::string& name) const {
     std::lock_guard<std::mutex> hold(lock_);
     auto found = classes_.find(name);
-    return found == classes_.end() ? nullptr : found->second;
+    return found == classes_.end() ? WindowClass{} : found->second;
   }
 
  private:
   mutable std::mutex lock_;
-  std::map<std::string, WNDPROC> classes_;
+  std::map<std::string, WindowClass> classes_;
   ATOM nextAtom_ = 0xC000;
 };
+
+WindowClass FindClass(LPCSTR name) {
+  WindowClass found;
+  if (name != nullptr && !IS_INTRESOURCE(name)) {
+    found = TheOne<ClassTable>().Find(name);
+  }
+  if (found.procedure == nullptr) {
+    SetLastErrorCode(ERROR_CANNOT_FIND_WND_CLASS);
+  }
+  return found;
+}
+
+// The window's extra bytes at `index` when a LONG_PTR there lies inside them, else null (with
+// the last error set).
+unsigned char* ExtraBytesAt(WindowRecord& record, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) + sizeof(LONG_PTR) > record.extraBytes.size()) {
+    SetLastErrorCode(ERROR_INVALID_INDEX);
+    return nullptr;
+  }
+  return record.extraBytes.data() + index;
+}
 
 // Where the front end last saw the mouse: what GetCursorPos answers.
 std::atomic<POINT> cursorPosition{POINT{0, 0}};
@@ -129,26 +159,42 @@ ATOM RegisterClassExA(const WNDCLASSEXA* windowClass) {
     platform::SetLastErrorCode(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  return TheOne<platform::ClassTable>().Register(windowClass->lpszClassName,
-                                                 windowClass->lpfnWndProc);
+  return TheOne<platform::ClassTable>().Register(
+      windowClass->lpszClassName, {windowClass->lpfnWndProc, std::max(windowClass->cbWndExtra, 0)});
+}
+
+BOOL GetClassInfoExA(HINSTANCE instance, LPCSTR className, WNDCLASSEXA* windowClass) {
+  const platform::WindowClass found = platform::FindClass(className);
+  if (found.procedure == nullptr || windowClass == nullptr) {
+    return FALSE;
+  }
+  *windowClass = WNDCLASSEXA{};
+  windowClass->cbSize = sizeof(WNDCLASSEXA);
+  windowClass->lpfnWndProc = found.procedure;
+  windowClass->cbWndExtra = found.extraBytes;
+  windowClass->hInstance = instance;
+  windowClass->lpszClassName = className;
+  return TRUE;
 }
 
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
-  WNDPROC procedure = className == nullptr || IS_INTRESOURCE(className)
-                          ? nullptr
-                          : TheOne<platform::ClassTable>().ProcedureOf(className);
-  if (procedure == nullptr) {
-    platform::SetLastErrorCode(ERROR_CANNOT_FIND_WND_CLASS);
+  const platform::WindowClass windowClass = platform::FindClass(className);
+  if (windowClass.procedure == nullptr) {
     return nullptr;
+  }
+  if (parent == HWND_MESSAGE) {
+    parent = nullptr;
+    style &= ~WS_VISIBLE;
   }
   std::shared_ptr<WindowRecord> record =
       platform::NewWindowRecord(parent, windowName != nullptr ? windowName : "");
   if (!record) {
     return nullptr;
   }
-  record->procedure = procedure;
+  record->procedure = windowClass.procedure;
+  record->extraBytes.assign(static_cast<std::size_t>(windowClass.extraBytes), 0);
   record->visible = (style & WS_VISIBLE) != 0;
   HWND window = TheOne<WindowTable>().Add(std::move(record));
 
@@ -222,6 +268,35 @@ BOOL SetForegroundWindow(HWND window) {
 
 BOOL IsWindow(HWND window) {
   return window != nullptr && TheOne<WindowTable>().Find(window) ? TRUE : FALSE;
+}
+
+LONG_PTR GetWindowLongPtrA(HWND window, int index) {
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(window);
+  if (!record) {
+    return 0;
+  }
+  std::lock_guard<std::mutex> hold(record->lock);
+  const unsigned char* bytes = platform::ExtraBytesAt(*record, index);
+  LONG_PTR value = 0;
+  if (bytes != nullptr) {
+    std::memcpy(&value, bytes, sizeof value);
+  }
+  return value;
+}
+
+LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
+  std::shared_ptr<WindowRecord> record = TheOne<WindowTable>().Find(window);
+  if (!record) {
+    return 0;
+  }
+  std::lock_guard<std::mutex> hold(record->lock);
+  unsigned char* bytes = platform::ExtraBytesAt(*record, index);
+  LONG_PTR previous = 0;
+  if (bytes != nullptr) {
+    std::memcpy(&previous, bytes, sizeof previous);
+    std::memcpy(bytes, &value, sizeof value);
+  }
+  return previous;
 }
 
 BOOL GetCursorPos(LPPOINT point) {

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "net/http_client/http_fetch_client.h"
 #include "tests/support/scratch_directory.h"
@@ -58,6 +60,11 @@ void ExpectSurvives(const BrokenAnswer& c, const std::string& path) {
 }
 
 const std::string kOk = "HTTP/1.0 200 OK\r\n";
+
+// Reads one request up to its blank line, answers `bytes` and closes.
+Exchange Answer(const std::string& bytes) {
+  return {ReadUntil("\r\n\r\n"), Send(bytes), Close()};
+}
 
 TEST(HttpBadServerTest, SurvivesBrokenAnswers) {
   std::string fiftyParameters = "WWW-Authenticate: Digest realm=\"R\"";
@@ -114,6 +121,67 @@ TEST(HttpBadServerTest, AResetInTheBodyFailsTheDownload) {
                   NetResult::ReadFailed,
                   "part"},
                  scratch.file("download"));
+}
+
+// Answers `start`, then `drop` every 100 ms for 8 s: no wait of 1 s ever runs out.
+Exchange Drip(const std::string& start, const std::string& drop) {
+  Exchange drip = {ReadUntil("\r\n\r\n"), Send(start)};
+  for (int i = 0; i < 80; ++i) {
+    drip.push_back(Pause(100));
+    drip.push_back(Send(drop));
+  }
+  return drip;
+}
+
+// A dripping server is cut off at the request's time limit as by a time-out, what came kept; a
+// body past the limit fails without waiting for its end and leaves the file as it was; a body
+// kept as lines is bounded too. Nothing stays beside the file.
+TEST(HttpBadServerTest, RequestsEndAtTheTimeLimitAndTheBodyLimit) {
+  EXPECT_EQ(HttpFetchClient().requestTimeLimit(), 2 * 60 * 1000);
+  EXPECT_EQ(HttpFetchClient().bodyLimit(), 64L * 1024 * 1024);
+  const std::string limit(1000, 'b');
+  const struct {
+    const char* name;
+    Exchange exchange;
+    NetResult result;
+    std::string start;  // what the file must begin with
+    bool toFile = true;
+  } cases[] = {
+      {"drip in the header block", Drip(kOk, "X-Drip: x\r\n"), NetResult::ReadTimedOut, ""},
+      {"drip in the body", Drip(kOk + "\r\n", "x"), NetResult::ReadTimedOut, "x"},
+      {"declared too long",
+       {ReadUntil("\r\n\r\n"), Send(kOk + "Content-Length: 1001\r\n\r\nbody"), Pause(5000)},
+       NetResult::SourceWriteFailed,
+       "old"},
+      {"longer than it declares", Answer(kOk + "Content-Length: 4\r\n\r\n" + limit + "b"),
+       NetResult::SourceWriteFailed, "old"},
+      {"without end",
+       {ReadUntil("\r\n\r\n"), Send(kOk + "\r\n"), SendForever(limit)},
+       NetResult::SourceWriteFailed,
+       "old"},
+      {"exactly the limit", Answer(kOk + "\r\n" + limit), NetResult::Success, limit},
+      {"as lines", Answer(kOk + "\r\n" + limit + "\r\n" + limit), NetResult::ReadFailed, "old",
+       false},
+  };
+  const ScratchDirectory scratch;
+  const std::string path = scratch.file("download");
+  for (const auto& c : cases) {
+    std::ofstream(path, std::ios::binary) << "old";
+    ScriptedPeer peer({c.exchange});
+    ImpatientClient client;
+    client.setRequestTimeLimit(1000);
+    client.setBodyLimit(1000);
+    const std::string url = "http://127.0.0.1:" + std::to_string(peer.port()) + "/";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.getToFile(url.c_str(), c.toFile ? path.c_str() : nullptr), c.result) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << c.name;
+    EXPECT_EQ(FileText(path).substr(0, c.start.size()), c.start) << c.name;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"download"}) << c.name;
+  }
 }
 
 }  // namespace

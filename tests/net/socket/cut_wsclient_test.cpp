@@ -114,7 +114,6 @@ TEST(CutWsClientConnectTest, ConnectsOnceAndAgainAfterDisconnect) {
   ASSERT_EQ(client.connectTo(static_cast<unsigned>(peer.port()), "127.0.0.1", -1),
             NetResult::Success);
   EXPECT_EQ(client.read(3), "two");
-  EXPECT_EQ(client.createNotifyWindow(nullptr), NetResult::Failed) << "no windows here yet";
 }
 
 TEST(CutWsClientConnectTest, FailuresLeaveNoSocket) {
@@ -430,6 +429,42 @@ TEST(CutWsClientDatagramTest, RoundTripsBetweenTwoObjects) {
   length = sizeof buffer;
   ASSERT_EQ(receiver.readDatagram(buffer, length, 5), NetResult::Success);
   EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(length)), "datagram");
+}
+
+// Records what the notification window hands to the hooks.
+class NotedClient : public CUT_WSClient {
+ public:
+  void onNotifyEvent(int event, int error) override { noted.push_back({1152, event, error}); }
+  void onNotifyRead(int error) override { noted.push_back({1153, 0, error}); }
+  void onNotifyWrite(int error) override { noted.push_back({1154, 0, error}); }
+  HWND window() const { return notifyWindow; }
+
+  std::vector<std::vector<int>> noted;
+};
+
+// Messages sent or posted to the window reach the hooks with the halves of their long parameter;
+// a second object shares the class; the window goes with its object.
+TEST(CutWsClientNotifyTest, TheWindowHandsItsMessagesToTheHooks) {
+  const LPARAM halves = (0x0009 << 16) | 0x0007;
+  HWND gone = nullptr;
+  for (int round = 0; round < 2; ++round) {
+    NotedClient client;
+    ASSERT_EQ(client.createNotifyWindow(GetModuleHandleA(nullptr)), NetResult::Success)
+        << "last error " << GetLastError();
+    ASSERT_TRUE(IsWindow(client.window()));
+    EXPECT_EQ(SendMessageA(client.window(), 1152, 0, halves), 0);
+    EXPECT_TRUE(PostMessageA(client.window(), 1153, 0, halves));
+    EXPECT_TRUE(PostMessageA(client.window(), 1154, 0, halves));
+    EXPECT_EQ(SendMessageA(client.window(), WM_USER, 0, halves), 0);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageA(&message);
+    }
+    EXPECT_EQ(client.noted,
+              (std::vector<std::vector<int>>{{1152, 7, 9}, {1153, 0, 9}, {1154, 0, 9}}));
+    gone = client.window();
+  }
+  EXPECT_FALSE(IsWindow(gone));
 }
 
 }  // namespace
