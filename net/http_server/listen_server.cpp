@@ -1,6 +1,5 @@
 #include "net/http_server/listen_server.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +18,8 @@ namespace {
 constexpr std::chrono::milliseconds kAcceptThreadWait{30000};
 // The wake-up connection goes to our own listening socket; it never needs long.
 constexpr int kWakeConnectLimitMs = 2000;
+// A receive without a time-out of its own waits this long at most, if the deadline allows.
+constexpr long kUntilTheDeadlineMs = 24L * 60 * 60 * 1000;
 // After an accept failure that may pass (no descriptors left, say), the next try waits this long.
 constexpr std::chrono::milliseconds kAcceptRetryPause{50};
 
@@ -161,7 +162,7 @@ NetResult ConnectionWorker::connectTo(unsigned port, const char* host, int timeo
   blocking = 0;
   ioctlsocket(connection, FIONBIO, &blocking);
   socket = connection;
-  requestDeadline = std::chrono::steady_clock::time_point::max();  // the server's was for its own
+  setDeadline(Deadline());  // the server's deadline was for the request it handed over
   if (receiveTimeoutMs > 0) {
     setReceiveTimeout(receiveTimeoutMs);
   }
@@ -212,39 +213,15 @@ NetResult ConnectionWorker::reportResult(NetResult code) {
 }
 
 int ConnectionWorker::sysRecv(SOCKET connection, char* buffer, int length, int flags) {
-  long long wait = microsecondsLeft();
-  if (wait >= 0) {
-    // The wait happens here, where it can end at the deadline; the recv that follows only takes
-    // what has come.
-    if (receiveTimeoutMs > 0) {
-      wait = std::min(wait, receiveTimeoutMs * 1000LL);
-    }
-    if (platform::WaitSocket(connection, false, static_cast<long>(wait / 1000000),
-                             static_cast<long>(wait % 1000000)) != 1) {
+  // A blocking recv would wait its whole receive time-out, past the request deadline: with a
+  // deadline the wait happens here, where it ends by then, and the recv takes only what has come.
+  if (deadline.isSet()) {
+    const long waitMs = receiveTimeoutMs > 0 ? receiveTimeoutMs : kUntilTheDeadlineMs;
+    if (!waitSocket(connection, false, waitMs / 1000, waitMs % 1000 * 1000)) {
       return -1;
     }
   }
   return SocketBase::sysRecv(connection, buffer, length, flags);
-}
-
-int ConnectionWorker::sysWaitReadable(SOCKET connection, long seconds, long microseconds) {
-  const long long left = microsecondsLeft();
-  const long long wanted = seconds * 1000000LL + microseconds;
-  if (left >= 0 && left < wanted) {
-    seconds = static_cast<long>(left / 1000000);
-    microseconds = static_cast<long>(left % 1000000);
-  }
-  return SocketBase::sysWaitReadable(connection, seconds, microseconds);
-}
-
-long long ConnectionWorker::microsecondsLeft() const {
-  using std::chrono::steady_clock;
-  if (requestDeadline == steady_clock::time_point::max()) {
-    return -1;
-  }
-  const auto left = requestDeadline - steady_clock::now();
-  return std::max<long long>(0,
-                             std::chrono::duration_cast<std::chrono::microseconds>(left).count());
 }
 
 int ConnectionWorker::discardPending() {
@@ -554,7 +531,8 @@ bool ListenServer::pauseAfterAcceptFailure(int error) {
 }
 
 void ListenServer::admit(SOCKET accepted, SOCKET listener, const sockaddr_storage& peer) {
-  const auto acceptedAt = std::chrono::steady_clock::now();
+  // The request's time runs from the accept.
+  const Deadline requestDeadline = Deadline::in(requestDeadlineMs.load());
   sockaddr_in judged{};
   std::string text;
   if (peer.ss_family == AF_INET6) {
@@ -576,7 +554,7 @@ void ListenServer::admit(SOCKET accepted, SOCKET listener, const sockaddr_storag
     return;
   }
   auto record = std::make_unique<ConnectionRecord>(
-      ConnectionRecord{accepted, listener, judged, 0, this, {}, acceptedAt});
+      ConnectionRecord{accepted, listener, judged, 0, this, {}, requestDeadline});
   std::snprintf(record->peerText, sizeof record->peerText, "%s", text.c_str());
   {
     // Judged by the count this thread raises itself: the threads of the connections accepted
@@ -615,8 +593,7 @@ void ListenServer::runConnection(ConnectionRecord* handedOver) {
   const int timeout = connectionTimeoutMs.load();
   worker->setReceiveTimeout(timeout);
   worker->setSendTimeout(timeout);
-  worker->requestDeadline =
-      record->acceptedAt + std::chrono::milliseconds(requestDeadlineMs.load());
+  worker->setDeadline(record->requestDeadline);
   if (!isShuttingDown()) {
     if (record->overLimit != 0) {
       worker->refuseConnection();

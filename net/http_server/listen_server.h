@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -69,14 +68,11 @@ class ConnectionWorker : public SocketBase {
   virtual bool writeProgress(long bytesSoFar);
   /// Every result code passes through here on its way out; returns it unchanged.
   virtual NetResult reportResult(NetResult code);
-  /// One recv as SocketBase's, except that on a connection handed over by the server it waits
-  /// for bytes no longer than the connection's receive time-out and never past the request
-  /// deadline (see ListenServer::setRequestDeadline); when that wait runs out it returns -1 as a
-  /// receive that timed out does. Bytes that have arrived are received even past the deadline.
+  /// One recv as SocketBase's, except that with a deadline (the request deadline of a connection
+  /// handed over by the server, see ListenServer::setRequestDeadline) it waits for bytes no
+  /// longer than the receive time-out and never past the deadline; when that wait runs out it
+  /// returns -1 as a receive that timed out does.
   int sysRecv(SOCKET socket, char* buffer, int length, int flags) override;
-  /// As SocketBase's, but on a connection handed over by the server never waits past the
-  /// request deadline.
-  int sysWaitReadable(SOCKET socket, long seconds, long microseconds) override;
 
   /// Receives and drops whatever is waiting.
   int discardPending();
@@ -119,14 +115,8 @@ class ConnectionWorker : public SocketBase {
   friend class ListenServer;
 
   bool shuttingDown() const;
-  /// The microseconds left until the request deadline (0 once it has passed), or -1 when the
-  /// connection has none.
-  long long microsecondsLeft() const;
 
   char peerText[16] = {};  // formatted once when the connection is handed over
-  // The moment after which no receive waits any more; the largest time point: none.
-  std::chrono::steady_clock::time_point requestDeadline =
-      std::chrono::steady_clock::time_point::max();
 };
 
 /// One entry of the server's list of live connections.
@@ -145,8 +135,8 @@ struct ConnectionRecord {
   sockaddr_in peerAddress;  // a client of [::1] as 127.0.0.1
   int overLimit;
   ListenServer* server;
-  char peerText[16];  // the client's address as text: dotted, or "::1"
-  std::chrono::steady_clock::time_point acceptedAt;
+  char peerText[16];         // the client's address as text: dotted, or "::1"
+  Deadline requestDeadline;  // from the accept
 };
 
 /// A TCP server: one listening socket (two with listenOnIPv6Loopback), an accept thread, and one

@@ -12,6 +12,8 @@ class Deadline {
   /// The moment `milliseconds` from now.
   static Deadline in(long milliseconds);
 
+  /// Whether there is a moment at all.
+  bool isSet() const { return set_; }
   /// True once the moment has come; never for no deadline.
   bool passed() const;
   /// Shortens a wait of `seconds` and `microseconds` to the time left, when that is less. False,

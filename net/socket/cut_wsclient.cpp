@@ -220,6 +220,10 @@ NetResult CUT_WSClient::createNotifyWindow(HINSTANCE instance) {
   return reportResult(NetResult::Success);
 }
 
+int CUT_WSClient::sysSend(SOCKET socket, const char* data, int length, int flags) {
+  return deadline.passed() ? -1 : SocketBase::sysSend(socket, data, length, flags);
+}
+
 // ---- listening --------------------------------------------------------------------------------
 
 NetResult CUT_WSClient::openListener(unsigned port, int backlog, int family, const char* address) {

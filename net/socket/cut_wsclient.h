@@ -33,6 +33,8 @@ class CUT_WSClient : public SocketBase {
   /// remoteAddress:remotePort.
   virtual NetResult openDatagram(unsigned localPort, unsigned remotePort, const char* remoteAddress,
                                  const char* localAddress);
+  /// One send as SocketBase's, but -1 without sending once the deadline has passed.
+  int sysSend(SOCKET socket, const char* data, int length, int flags) override;
   /// Creates a socket into `socket`: 0, or 1 when it could not be made.
   virtual int createSocket(SOCKET& socket, int family, int type, int protocol);
   /// Closes the connection and the listening socket; Failed when a shutdown or close failed.

@@ -20,9 +20,6 @@ int SocketBase::sysRecv(SOCKET socket, char* buffer, int length, int flags) {
 }
 
 int SocketBase::sysSend(SOCKET socket, const char* data, int length, int flags) {
-  if (deadline.passed()) {
-    return -1;
-  }
   const int count = static_cast<int>(send(socket, data, length, flags | kSendNoSignal));
   return count < 0 ? -1 : count;
 }

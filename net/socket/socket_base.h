@@ -28,7 +28,7 @@ class SocketBase {
   /// One recv: the byte count, 0 when the peer has closed, -1 on error. `flags` is 0 or MSG_PEEK.
   virtual int sysRecv(SOCKET socket, char* buffer, int length, int flags);
 
-  /// One send: the byte count, or -1; -1 without sending once the deadline has passed.
+  /// One send: the byte count, or -1.
   virtual int sysSend(SOCKET socket, const char* data, int length, int flags);
 
   /// True when bytes are waiting to be received.
@@ -38,8 +38,8 @@ class SocketBase {
   /// The wait ends by the deadline: 1 at once when it has passed.
   virtual int sysWaitReadable(SOCKET socket, long seconds, long microseconds);
 
-  /// The moment by which this object's waits end and after which its sends fail, until another
-  /// is set; the default Deadline sets none.
+  /// The moment by which this object's waits end, until another is set; the default Deadline
+  /// sets none.
   void setDeadline(const Deadline& moment) { deadline = moment; }
 
  protected:
