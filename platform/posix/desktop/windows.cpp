@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -62,8 +63,10 @@ unsigned char* ExtraBytesAt(WindowRecord& record, int index) {
   return record.extraBytes.data() + index;
 }
 
-// Where the front end last saw the mouse: what GetCursorPos answers.
-std::atomic<POINT> cursorPosition{POINT{0, 0}};
+// Where the front end last saw the mouse: what GetCursorPos answers. Under a lock rather than an
+// atomic: a POINT is not aligned for one, and clang would then need libatomic.
+std::mutex cursorLock;
+POINT cursorPosition{0, 0};
 
 // Icon and cursor handles carry their resource number, so the front end can tell which
 // picture to show without a table of loaded icons.
@@ -136,7 +139,8 @@ LRESULT CallWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 void MoveCursor(POINT position) {
-  cursorPosition.store(position);
+  std::lock_guard<std::mutex> hold(cursorLock);
+  cursorPosition = position;
 }
 
 int IconResourceNumber(HICON icon) {
@@ -303,7 +307,8 @@ BOOL GetCursorPos(LPPOINT point) {
   if (point == nullptr) {
     return FALSE;
   }
-  *point = platform::cursorPosition.load();
+  std::lock_guard<std::mutex> hold(platform::cursorLock);
+  *point = platform::cursorPosition;
   return TRUE;
 }
 
