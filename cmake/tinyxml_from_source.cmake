@@ -1,11 +1,11 @@
-# TinyXML for the Windows build: Debian's source package (patches applied), as unpacked by
-# tools/windows/fetch_tinyxml.sh, compiled here with the cross compiler into a static library
-# under the name the Linux build gets from pkg-config.
+# TinyXML from Debian's source package (patches applied), as unpacked by tools/fetch_tinyxml.sh,
+# compiled here into a static library under the name the Linux build gets from pkg-config: for
+# the Windows build, with the cross compiler, and for the fuzzers, instrumented as our own code.
 set(ZV_TINYXML_SOURCE_DIR "${CMAKE_BINARY_DIR}/third_party/tinyxml" CACHE PATH
     "The unpacked TinyXML 2.6.2 source package")
 if(NOT EXISTS "${ZV_TINYXML_SOURCE_DIR}/tinyxml.h")
   message(FATAL_ERROR "No TinyXML sources at ${ZV_TINYXML_SOURCE_DIR}: run "
-                      "tools/windows/fetch_tinyxml.sh ${CMAKE_BINARY_DIR}/third_party first")
+                      "tools/fetch_tinyxml.sh ${CMAKE_BINARY_DIR}/third_party first")
 endif()
 
 add_library(zv_tinyxml STATIC

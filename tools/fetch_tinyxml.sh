@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fetches TinyXML 2.6.2 as Debian's source package and unpacks it with Debian's patches applied,
-# for the Windows build to compile with the MinGW compiler (cmake/windows_tinyxml.cmake).
+# for the Windows build and the fuzzers to compile (cmake/tinyxml_from_source.cmake).
 #
 #   fetch_tinyxml.sh DIRECTORY     (prints the unpacked source folder, DIRECTORY/tinyxml)
 #

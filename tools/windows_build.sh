@@ -31,7 +31,7 @@ if ((${#missing[@]} > 0)); then
 fi
 
 echo "== TinyXML from Debian's source package"
-tools/windows/fetch_tinyxml.sh "$build/third_party" </dev/null
+tools/fetch_tinyxml.sh "$build/third_party" </dev/null
 
 echo "== configure and build"
 timeout 600 cmake -S . -B "$build" -G Ninja \
