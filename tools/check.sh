@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs the fake journal service's tests and checks the include layers and the format, then builds
 # everything and runs every test: once as shipped, once under AddressSanitizer with
-# UndefinedBehaviorSanitizer, once under ThreadSanitizer. Then builds the Windows program and runs
-# its tests under Wine (tools/windows_build.sh, which installs what it needs). Stops at the first
-# failure.
+# UndefinedBehaviorSanitizer, once under ThreadSanitizer. Then runs every fuzz target for a short
+# time (tools/fuzz.sh), builds the Windows program and runs its tests under Wine
+# (tools/windows_build.sh, which installs what it needs). Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,5 +31,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZER=address -DZV_BUILD_BENCHMARKS=OFF
 TSAN_OPTIONS=halt_on_error=1 \
   run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_SANITIZER=thread -DZV_BUILD_BENCHMARKS=OFF
+tools/fuzz.sh
 tools/windows_build.sh
 echo "== all suites passed"
