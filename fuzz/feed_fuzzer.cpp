@@ -1,8 +1,9 @@
 // A friend's feed file as the download leaves it, taken the whole way of an update cycle: loaded,
 // recognised, read and merged with a second friend's small good feed into "all.xml", which is
 // then read back as any feed reader would read it. Whatever the bytes, "all.xml" is written, is
-// RSS 2.0 with exactly 20 items, holds every entry of the good feed unchanged and as many of the
-// fuzzed friend's entries as fit, and has no text that is not valid XML 1.0 characters in UTF-8.
+// RSS 2.0 with exactly 20 items, newest first, holds every entry of the good feed unchanged and as
+// many of the fuzzed friend's entries as fit, and has no text that is not XML 1.0 characters in
+// UTF-8.
 #include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "feed/feed_date.h"
+#include "feed/feed_item.h"
 #include "feed/feed_readers.h"
 #include "feed/merged_feed.h"
 #include "fuzz/fuzz_check.h"
@@ -162,24 +165,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const TiXmlElement* channel = rss->FirstChildElement("channel");
   FUZZ_CHECK(channel != nullptr);
 
+  // Entries newest first, the empty ones that pad the channel to 20 only after them.
   std::size_t items = 0, good = 0, fuzzed = 0;
+  FeedItem previous;
   for (const TiXmlElement* item = channel->FirstChildElement("item"); item != nullptr;
        item = item->NextSiblingElement("item"), ++items) {
-    const std::string title = TextOf(item, "title");
-    if (title.empty()) {
+    FeedItem entry(TextOf(item, "title"), TextOf(item, "link"), TextOf(item, "description"),
+                   TextOf(item, "pubDate"), "");
+    if (entry.title.empty()) {
+      FUZZ_CHECK(entry.link.empty() && entry.description.empty() && entry.pubDate.empty());
       continue;
     }
+    FUZZ_CHECK(good + fuzzed == items);
+    FUZZ_CHECK(items == 0 || !IsNewer(entry, previous));
     if (good < kGoodCount) {
       // The good friend's entries come first, as they were.
       const GoodEntry& expected = kGoodEntries[good++];
-      FUZZ_CHECK(title == expected.title && TextOf(item, "link") == expected.link &&
+      FUZZ_CHECK(entry.title == expected.title && entry.link == expected.link &&
                  TextOf(item, "guid") == expected.link &&
-                 TextOf(item, "description") == expected.description &&
-                 TextOf(item, "pubDate") == kLatestDate);
+                 entry.description == expected.description && entry.pubDate == kLatestDate);
     } else {
-      FUZZ_CHECK(title.rfind(std::string("[") + kFuzzedFriend + "]", 0) == 0);
+      FUZZ_CHECK(entry.title.rfind(std::string("[") + kFuzzedFriend + "]", 0) == 0);
       ++fuzzed;
     }
+    previous = entry;
   }
   FUZZ_CHECK(items == kMergedItemCount);
   FUZZ_CHECK(good == kGoodCount);
