@@ -12,8 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "feed/feed_date.h"
@@ -66,15 +69,24 @@ void WriteFile(const std::string& path, const void* data, std::size_t size) {
 }
 
 // The private temporary folder, made once per run under /dev/shm where there is one, with the
-// good friend's feed in it.
+// good friend's feed in it, and removed when the run ends without a crash.
+char tempFolder[64];
+
+void RemoveTempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(tempFolder, ignored);
+}
+
 const std::string& TempDir() {
   static const std::string path = [] {
     struct stat shm;
     const bool useShm = stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode);
-    std::string folder = std::string(useShm ? "/dev/shm" : "/tmp") + "/zv-fuzz-feed-XXXXXX";
-    FUZZ_CHECK(mkdtemp(folder.data()) != nullptr);
-    WriteFile(folder + "/" + kGoodFriend, kGoodFeed, sizeof kGoodFeed - 1);
-    return folder;
+    std::snprintf(tempFolder, sizeof tempFolder, "%s/zv-fuzz-feed-XXXXXX",
+                  useShm ? "/dev/shm" : "/tmp");
+    FUZZ_CHECK(mkdtemp(tempFolder) != nullptr);
+    std::atexit(RemoveTempFolder);
+    WriteFile(std::string(tempFolder) + "/" + kGoodFriend, kGoodFeed, sizeof kGoodFeed - 1);
+    return std::string(tempFolder);
   }();
   return path;
 }
