@@ -7,8 +7,7 @@
 // it; the outside folder holds a secret. Properties: every answer is one the server is made to
 // give (a fixed refusal, the 404 line, or the 200 head with the exact bytes of one root file, a
 // served one where names are set); no byte of a file outside the root is read (the kernel's
-// inotify events of the outside folder tell) or sent; with served names nothing outside is even
-// opened.
+// inotify events tell) or sent; with served names nothing but all.xml is even opened.
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -60,7 +59,9 @@ struct World {
   std::vector<RootFile> files;
   LocalWebServer named;  // serves all.xml only
   LocalWebServer whole;  // serves every file of the root
-  int watch = -1;        // inotify of the outside folder
+  int watch = -1;        // inotify of the root and the outside folder
+  int rootWatch = -1;
+  int outsideWatch = -1;
 
   World() {
     char folder[] = "/dev/shm/zv-fuzz-server-XXXXXX";
@@ -84,7 +85,9 @@ struct World {
     fs::create_symlink(outside, root + "/away");
     watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     FUZZ_CHECK(watch >= 0);
-    FUZZ_CHECK(inotify_add_watch(watch, outside.c_str(), IN_OPEN | IN_ACCESS) >= 0);
+    rootWatch = inotify_add_watch(watch, root.c_str(), IN_OPEN);
+    outsideWatch = inotify_add_watch(watch, outside.c_str(), IN_OPEN | IN_ACCESS);
+    FUZZ_CHECK(rootWatch >= 0 && outsideWatch >= 0);
     FUZZ_CHECK(named.setRootPath(root.c_str()) == NetResult::Success);
     FUZZ_CHECK(whole.setRootPath(root.c_str()) == NetResult::Success);
     named.setServedNames({"all.xml"});
@@ -95,9 +98,14 @@ struct World {
     fs::remove_all(base, ignored);
   }
 
-  // The inotify events of the outside folder since the last call.
-  std::uint32_t outsideEvents() const {
-    std::uint32_t seen = 0;
+  // What the worker opened and read since the last call: the events of the outside folder, and
+  // the names of the root's entries opened.
+  struct Opened {
+    std::uint32_t outside = 0;
+    std::vector<std::string> rootNames;
+  };
+  Opened opened() const {
+    Opened seen;
     alignas(inotify_event) char buffer[4096];
     for (;;) {
       const ssize_t count = read(watch, buffer, sizeof buffer);
@@ -107,7 +115,11 @@ struct World {
       }
       for (char* at = buffer; at < buffer + count;) {
         const auto* event = reinterpret_cast<const inotify_event*>(at);
-        seen |= event->mask;
+        if (event->wd == outsideWatch) {
+          seen.outside |= event->mask;
+        } else if (event->wd == rootWatch) {
+          seen.rootNames.emplace_back(event->len > 0 ? event->name : "");
+        }
         at += sizeof(inotify_event) + event->len;
       }
     }
@@ -200,9 +212,12 @@ void Serve(LocalWebServer& server, const std::string& request, bool named) {
     worker.serveConnection();
   }
   const std::string& answer = stream.written();
-  const std::uint32_t events = world.outsideEvents();
-  FUZZ_CHECK((events & IN_ACCESS) == 0);
-  FUZZ_CHECK(!named || events == 0);
+  const World::Opened opened = world.opened();
+  FUZZ_CHECK((opened.outside & IN_ACCESS) == 0);
+  FUZZ_CHECK(!named || opened.outside == 0);
+  for (const std::string& name : opened.rootNames) {
+    FUZZ_CHECK(!named || name == "all.xml");
+  }
   FUZZ_CHECK(answer.find(kSecret.substr(0, 12)) == std::string::npos);
   bool known = false;
   for (const char* fixed : kFixedAnswers) {
