@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "feed/merged_feed.h"
