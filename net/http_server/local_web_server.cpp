@@ -281,7 +281,8 @@ void WebRequestWorker::serveFile(int command, std::int64_t startTick) {
     sendText(scratch);
     sendText("\r\n");
     if (command == kGet) {
-      int block = sendBufferSize();
+      // The socket's send buffer bounds the blocks only of bytes that go to the socket.
+      int block = stream == &socketStream ? sendBufferSize() : kBodyBlock;
       block = block > kBodyBlock ? kBodyBlock : block;
       long long sent = 0;
       DWORD count = 0;

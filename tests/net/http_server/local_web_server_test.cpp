@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/io/memory_stream.h"
 #include "platform/file_system.h"
 #include "tests/net/http_server/server_test_support.h"
 
@@ -99,6 +100,20 @@ TEST_F(LocalWebServerTest, GetServesTheFileWithItsHeaderLines) {
 
 TEST_F(LocalWebServerTest, AllXmlIsServedAsOctetStream) {
   ExpectServed(Get("GET /all.xml HTTP/1.0\r\n\r\n"), "application/octet-stream", "all.xml");
+}
+
+TEST_F(LocalWebServerTest, AWorkerOnAMemoryStreamServesTheWholeFile) {
+  // Mended: through a stream in place of the socket, a GET sent the head without the body, its
+  // block size asked of a socket there was none of.
+  struct StreamWorker : WebRequestWorker {
+    explicit StreamWorker(LocalWebServer& owner) : WebRequestWorker(owner) { server = &owner; }
+  };
+  files.Write("pattern.bin", Pattern(1300));
+  MemoryStream stream({"GET /pattern.bin HTTP/1.0\r\n\r\n"});
+  StreamWorker worker(server);
+  worker.useStream(&stream);
+  worker.serveConnection();
+  ExpectServed(stream.written(), "application/octet-stream", "pattern.bin");
 }
 
 TEST_F(LocalWebServerTest, HeadSendsTheHeaderLinesOnlyAndLogsSuccess) {
