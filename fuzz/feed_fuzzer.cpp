@@ -4,7 +4,6 @@
 // RSS 2.0 with exactly 20 items, newest first, holds every entry of the good feed unchanged and as
 // many of the fuzzed friend's entries as fit, and has no text that is not XML 1.0 characters in
 // UTF-8.
-#include <sys/stat.h>
 #include <tinyxml.h>
 #include <unistd.h>
 
@@ -13,10 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "feed/feed_date.h"
@@ -24,6 +21,7 @@
 #include "feed/feed_readers.h"
 #include "feed/merged_feed.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/scratch_folder.h"
 
 namespace {
 
@@ -68,25 +66,12 @@ void WriteFile(const std::string& path, const void* data, std::size_t size) {
   FUZZ_CHECK(std::fclose(file) == 0);
 }
 
-// The private temporary folder, made once per run under /dev/shm where there is one, with the
-// good friend's feed in it, and removed when the run ends without a crash.
-char tempFolder[64];
-
-void RemoveTempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(tempFolder, ignored);
-}
-
+// The run's temporary folder, with the good friend's feed in it.
 const std::string& TempDir() {
-  static const std::string path = [] {
-    struct stat shm;
-    const bool useShm = stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode);
-    std::snprintf(tempFolder, sizeof tempFolder, "%s/zv-fuzz-feed-XXXXXX",
-                  useShm ? "/dev/shm" : "/tmp");
-    FUZZ_CHECK(mkdtemp(tempFolder) != nullptr);
-    std::atexit(RemoveTempFolder);
-    WriteFile(std::string(tempFolder) + "/" + kGoodFriend, kGoodFeed, sizeof kGoodFeed - 1);
-    return std::string(tempFolder);
+  static const std::string& path = []() -> const std::string& {
+    const std::string& folder = ScratchFolder("zv-fuzz-feed");
+    WriteFile(folder + "/" + kGoodFriend, kGoodFeed, sizeof kGoodFeed - 1);
+    return folder;
   }();
   return path;
 }

@@ -1,28 +1,21 @@
 // The friends-data page as the network delivers it: every name read from it is a safe file and
 // host name, and has its own feed file path inside the temporary directory.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "feed/merged_feed.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/scratch_folder.h"
 #include "update/friends_list.h"
 
 namespace {
 
-// The file the page lands in, as the download leaves it; made once per run.
+// The file the page lands in, as the download leaves it.
 const std::string& ListPath() {
-  static const std::string path = [] {
-    // In memory where there is such a place: a file is written for every input.
-    std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    folder += "/zv-fuzz-friends-XXXXXX";
-    FUZZ_CHECK(mkdtemp(folder.data()) != nullptr);
-    return folder + "/friends.list";
-  }();
+  static const std::string path = ScratchFolder("zv-fuzz-friends") + "/friends.list";
   return path;
 }
 

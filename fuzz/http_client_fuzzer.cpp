@@ -25,6 +25,7 @@
 
 #include "feed/merged_feed.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/scratch_folder.h"
 #include "net/http_client/http_fetch_client.h"
 #include "net/io/memory_stream.h"
 #include "net/socket/host_overrides.h"
@@ -47,28 +48,16 @@ constexpr long kSmallBodyLimit = 100;
 const char* const kKnownHosts[] = {"www.zarnik.test", "night-owl.zarnik.test", "users.zarnik.test",
                                    "elsewhere.test"};
 
-void RemoveFolder();
-
-// The private folder, made once under /dev/shm, with the host names pointed at the loopback so
-// that no name ever reaches the system resolver.
+// The run's folder, with the host names pointed at the loopback so that no name ever reaches
+// the system resolver.
 const std::string& Folder() {
-  // Kept to the very end: the removal at exit runs after the statics are gone.
-  static const std::string& folder = *new std::string([] {
-    char name[] = "/dev/shm/zv-fuzz-client-XXXXXX";
-    FUZZ_CHECK(mkdtemp(name) != nullptr);
+  static const std::string& folder = []() -> const std::string& {
     for (const char* host : kKnownHosts) {
       HostOverrides::instance().add(host, "127.0.0.1");
     }
-    std::atexit(RemoveFolder);
-    return std::string(name);
-  }());
+    return ScratchFolder("zv-fuzz-client");
+  }();
   return folder;
-}
-
-// Removes the folder when the run ends; after a broken property it stays, with what was left.
-void RemoveFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(Folder(), ignored);
 }
 
 std::vector<std::string> Split(const std::string& text, const std::string& separator) {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "fuzz/scratch_folder.h"
 #include "net/http_server/local_web_server.h"
 #include "net/io/memory_stream.h"
 
@@ -64,9 +65,7 @@ struct World {
   int outsideWatch = -1;
 
   World() {
-    char folder[] = "/dev/shm/zv-fuzz-server-XXXXXX";
-    FUZZ_CHECK(mkdtemp(folder) != nullptr);
-    base = folder;
+    base = ScratchFolder("zv-fuzz-server");
     const std::string root = base + "/root";
     const std::string outside = base + "/outside";
     fs::create_directory(root);
@@ -92,11 +91,7 @@ struct World {
     FUZZ_CHECK(whole.setRootPath(root.c_str()) == NetResult::Success);
     named.setServedNames({"all.xml"});
   }
-  ~World() {
-    close(watch);
-    std::error_code ignored;
-    fs::remove_all(base, ignored);
-  }
+  ~World() { close(watch); }
 
   // What the worker opened and read since the last call: the events of the outside folder, and
   // the names of the root's entries opened.
