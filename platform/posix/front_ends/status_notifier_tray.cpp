@@ -143,7 +143,7 @@ bool StatusNotifierTray::Start(const std::string& address) {
   const int wake = result >= 0 ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
   if (wake < 0) {
     state->watcherMatch.reset();
-    sd_bus_flush_close_unref(state->bus);
+    sd_bus_close_unref(state->bus);
     return false;
   }
   {
@@ -172,7 +172,7 @@ void StatusNotifierTray::Stop() {
   bus_->item.reset();
   bus_->menu.reset();
   bus_->watcherMatch.reset();
-  sd_bus_flush_close_unref(bus_->bus);
+  sd_bus_close_unref(bus_->bus);
   bus_.reset();
   std::lock_guard<std::mutex> hold(lock_);
   close(wake_);
