@@ -1,9 +1,5 @@
 #include "tests/support/fake_tray_panel.h"
 
-#include <systemd/sd-bus.h>
-
-#include <thread>
-
 namespace test_support {
 namespace {
 
@@ -209,31 +205,6 @@ std::vector<FakeTrayPanel::MenuEntry> FakeTrayPanel::MenuLayout(const std::strin
   sd_bus_message_unref(reply);
   sd_bus_error_free(&error);
   return entries;
-}
-
-bool FakeTrayPanel::Click(const std::string& item, int id) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-  const bool answered = sd_bus_call_method(bus_, item.c_str(), kMenuPath, kMenuInterface, "Event",
-                                           &error, nullptr, "isvu", id, "clicked", "i", 0, 0) >= 0;
-  sd_bus_error_free(&error);
-  return answered;
-}
-
-bool FakeTrayPanel::AboutToShow(const std::string& item, int id) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-  const bool answered = sd_bus_call_method(bus_, item.c_str(), kMenuPath, kMenuInterface,
-                                           "AboutToShow", &error, nullptr, "i", id) >= 0;
-  sd_bus_error_free(&error);
-  return answered;
-}
-
-bool FakeTrayPanel::Activate(const std::string& item) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-  const bool answered =
-      sd_bus_call_method(bus_, item.c_str(), "/StatusNotifierItem", "org.kde.StatusNotifierItem",
-                         "Activate", &error, nullptr, "ii", 0, 0) >= 0;
-  sd_bus_error_free(&error);
-  return answered;
 }
 
 }  // namespace test_support

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <systemd/sd-bus.h>
+
 #include <chrono>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-struct sd_bus;
-struct sd_bus_slot;
 
 namespace test_support {
 
@@ -58,11 +57,18 @@ class FakeTrayPanel {
   };
   /// The root's children from GetLayout on /MenuBar; `revision` gets the layout's revision.
   std::vector<MenuEntry> MenuLayout(const std::string& item, unsigned* revision = nullptr);
-  /// Sends the menu event "clicked" on `id`; false when the item answered with an error.
-  bool Click(const std::string& item, int id);
-  bool AboutToShow(const std::string& item, int id);
-  /// A left click on the item's icon.
-  bool Activate(const std::string& item);
+  /// Calls `method` of the item's object at `path` with arguments as sd_bus_call_method takes
+  /// them (such as "isvu", id, "clicked", "i", 0, 0 for a menu click); false when it answered
+  /// with an error.
+  template <typename... Arguments>
+  bool Call(const std::string& item, const char* path, const char* interface, const char* method,
+            const char* types, Arguments... arguments) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const bool answered = sd_bus_call_method(bus_, item.c_str(), path, interface, method, &error,
+                                             nullptr, types, arguments...) >= 0;
+    sd_bus_error_free(&error);
+    return answered;
+  }
 
  private:
   sd_bus* bus_ = nullptr;
