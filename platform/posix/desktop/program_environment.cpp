@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "platform/posix/desktop/signal_commands.h"
-#include "platform/posix/front_ends/terminal_front_end.h"
+#include "platform/posix/front_ends/front_end_session.h"
 #include "platform/posix/kernel/directories.h"
 
 namespace platform {

@@ -587,24 +587,4 @@ void TerminalFrontEnd::DrawLocked() {
   WriteAll(outputFd_, out);
 }
 
-// ---- Choosing the front end ----
-
-FrontEndSession::FrontEndSession(int inputFd, int outputFd) {
-  if (!isatty(inputFd) || !isatty(outputFd)) {
-    return;
-  }
-  auto terminal = std::make_unique<TerminalFrontEnd>(inputFd, outputFd);
-  if (terminal->Start()) {
-    terminal_ = std::move(terminal);
-    SetFrontEnd(terminal_.get());
-  }
-}
-
-FrontEndSession::~FrontEndSession() {
-  if (terminal_) {
-    SetFrontEnd(nullptr);
-    terminal_->Stop();
-  }
-}
-
 }  // namespace platform

@@ -115,20 +115,4 @@ class TerminalFrontEnd : public FrontEnd {
   std::size_t linesDrawn_ = 0;
 };
 
-/// The front end the program runs with, chosen at start-up: a TerminalFrontEnd, installed, when
-/// both input and output are terminals; otherwise none (no drawing; signals only).
-class FrontEndSession {
- public:
-  FrontEndSession(int inputFd, int outputFd);
-  /// Uninstalls and stops the terminal front end, restoring the terminal.
-  ~FrontEndSession();
-  FrontEndSession(const FrontEndSession&) = delete;
-  FrontEndSession& operator=(const FrontEndSession&) = delete;
-
-  bool HasTerminal() const { return terminal_ != nullptr; }
-
- private:
-  std::unique_ptr<TerminalFrontEnd> terminal_;
-};
-
 }  // namespace platform

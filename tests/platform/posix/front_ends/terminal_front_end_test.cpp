@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/posix/front_ends/front_end.h"
+#include "platform/posix/front_ends/front_end_session.h"
 #include "platform/posix/front_ends/terminal_front_end.h"
 #include "platform/posix/kernel/wakeable_wait.h"
 #include "platform/program_environment.h"
