@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 echo "Building zarnik-viewer in build-demo/ ..."
 cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  -DZV_BUILD_BENCHMARKS=OFF >/dev/null
+  -DZV_BUILD_BENCHMARKS=OFF -DZV_DESKTOP_FRONT_END=OFF >/dev/null
 cmake --build build-demo --target zarnik-viewer >build-demo/demo-build.log ||
   { cat build-demo/demo-build.log; exit 1; }
 

@@ -20,7 +20,8 @@ tools/fetch_tinyxml.sh "$build/third_party" >/dev/null </dev/null
 
 echo "== fuzzers: configure and build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZV_BUILD_FUZZERS=ON -DBUILD_TESTING=OFF -DZV_BUILD_BENCHMARKS=OFF >/dev/null
+  -DZV_BUILD_FUZZERS=ON -DBUILD_TESTING=OFF -DZV_BUILD_BENCHMARKS=OFF \
+  -DZV_DESKTOP_FRONT_END=OFF >/dev/null
 cmake --build "$build" -j "$jobs"
 
 mkdir -p "$build/crashes"
