@@ -1,0 +1,233 @@
+// The settings dialog as a GTK window on a private X server (Xvfb), worked with real key presses
+// (xdotool): what is typed reaches the program, Enter and Esc press OK and Cancel, the program's
+// own changes show without coming back, and the clipboard is the desktop's (read with xclip).
+#include "platform/posix/front_ends/gtk_dialogs.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "tests/platform/posix/desktop/recording_window.h"
+
+extern char** environ;
+
+namespace {
+
+using desktop_test::DispatchFor;
+using namespace std::chrono_literals;
+
+constexpr int kUserName = 1003, kPassword = 1004, kAutostart = 1012, kCopy = 1013, kOk = 1001,
+              kCancel = 1002;
+const char kFeedAddress[] = "http://localhost:8080/all.xml";
+
+// What a command printed; each is bounded by `timeout`.
+std::string Bounded(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r")) {
+    char chunk[256];
+    while (std::size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) {
+      output.append(chunk, got);
+    }
+    pclose(pipe);
+  }
+  return output;
+}
+
+// Runs the calling thread's messages until `done` holds, for at most five seconds. Input from the
+// front end may arrive as a task on the thread rather than a message, so `done` is asked often.
+bool WaitFor(const std::function<bool()>& done) {
+  for (int round = 0; round < 100; ++round) {
+    if (DispatchFor(50ms, done) || done()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The front end of these tests: only the dialogs and the clipboard, in GTK.
+class GtkOnlyFrontEnd : public platform::FrontEnd {
+ public:
+  explicit GtkOnlyFrontEnd(platform::GtkDialogs& gtk) : gtk_(gtk) {}
+  void OnNotifyIcon(platform::NotifyIconChange, const platform::NotifyIconView&) override {}
+  void ShowMenu(const platform::MenuView&) override {}
+  void OnDialog(platform::DialogChange change, const platform::DialogView& dialog) override {
+    changes += change == platform::DialogChange::kChanged ? 1 : 0;
+    gtk_.OnDialog(change, dialog);
+  }
+  void OnClipboardText(const std::string& text) override { gtk_.OnClipboardText(text); }
+  bool TerminalAttached() override { return false; }
+  void WriteToTerminal(const std::string&) override {}
+  bool ShowOutputLine(const std::string&) override { return false; }
+
+  std::atomic<int> changes{0};
+
+ private:
+  platform::GtkDialogs& gtk_;
+};
+
+// What the dialog's procedure got: its commands, and the fields as OK found them.
+struct Seen {
+  std::vector<int> commands;
+  std::string userName, password;
+  bool autostart = false;
+} seen;
+
+std::string ItemText(HWND dialog, int id) {
+  char text[256];
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+// The copy button puts the feed address on the clipboard, as the program does.
+INT_PTR CALLBACK SettingsProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message != WM_COMMAND) {
+    return FALSE;
+  }
+  seen.commands.push_back(LOWORD(wParam));
+  if (LOWORD(wParam) == kOk) {
+    seen.userName = ItemText(dialog, kUserName);
+    seen.password = ItemText(dialog, kPassword);
+    seen.autostart = IsDlgButtonChecked(dialog, kAutostart) == BST_CHECKED;
+  } else if (LOWORD(wParam) == kCopy && OpenClipboard(nullptr)) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof kFeedAddress);
+    std::memcpy(GlobalLock(memory), kFeedAddress, sizeof kFeedAddress);
+    GlobalUnlock(memory);
+    EmptyClipboard();
+    SetClipboardData(CF_TEXT, memory);
+    CloseClipboard();
+  }
+  return FALSE;
+}
+
+class GtkDialogsTest : public ::testing::Test {
+ protected:
+  // One X server and one GTK per test program: GTK keeps its display open until the process ends.
+  static void SetUpTestSuite() {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const std::string fd = std::to_string(ends[1]);
+    const char* argv[] = {"Xvfb",       "-displayfd", fd.c_str(), "-screen", "0",
+                          "640x480x24", "-nolisten",  "tcp",      nullptr};
+    posix_spawn_file_actions_t quiet;  // it reports on its own display numbers
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    ASSERT_EQ(posix_spawnp(&server, "Xvfb", &quiet, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&quiet);
+    close(ends[1]);
+    std::string number;  // the display the server chose, written once it is ready
+    pollfd readable{ends[0], POLLIN, 0};
+    char chunk[16];
+    while (number.find('\n') == std::string::npos && poll(&readable, 1, 10000) > 0) {
+      const ssize_t got = read(ends[0], chunk, sizeof chunk);
+      if (got <= 0) {
+        break;
+      }
+      number.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(ends[0]);
+    ASSERT_NE(number.find('\n'), std::string::npos) << "Xvfb did not start";
+    setenv("DISPLAY", (":" + number.substr(0, number.find('\n'))).c_str(), 1);
+    gtk = new platform::GtkDialogs;
+    ASSERT_TRUE(gtk->Start());
+  }
+  static void TearDownTestSuite() {
+    delete gtk;
+    if (server > 0) {
+      kill(server, SIGTERM);
+      waitpid(server, nullptr, 0);
+    }
+  }
+
+  void SetUp() override {
+    seen = Seen{};
+    platform::SetFrontEnd(&frontEnd_);
+    dialog_ =
+        CreateDialogParamA(nullptr, MAKEINTRESOURCEA(5), owner_.handle(), &SettingsProcedure, 0);
+    ASSERT_NE(dialog_, nullptr);
+  }
+  void TearDown() override {
+    DestroyWindow(dialog_);
+    platform::SetFrontEnd(nullptr);
+  }
+
+  // Shows the dialog and gives its window the keyboard.
+  void ShowAndFocus() {
+    ShowWindow(dialog_, SW_SHOW);
+    window_ = Bounded("xdotool search --sync --onlyvisible --name '^Settings$'");
+    ASSERT_FALSE(window_.empty()) << "no Settings window";
+    window_ = window_.substr(0, window_.find('\n'));
+    Bounded("xdotool windowfocus --sync " + window_);
+  }
+  static void Keys(const std::string& arguments) { Bounded("xdotool " + arguments); }
+
+  static pid_t server;
+  static platform::GtkDialogs* gtk;
+  GtkOnlyFrontEnd frontEnd_{*gtk};
+  desktop_test::RecordingWindow owner_;
+  HWND dialog_ = nullptr;
+  std::string window_;
+};
+pid_t GtkDialogsTest::server = 0;
+platform::GtkDialogs* GtkDialogsTest::gtk = nullptr;
+
+TEST_F(GtkDialogsTest, TypingTabSpaceAndEnterReachTheProgram) {
+  ShowAndFocus();
+  Keys("type --delay 20 alice");
+  Keys("key Tab");
+  Keys("type --delay 20 s3cret");
+  Keys("key Tab space");
+  ASSERT_TRUE(WaitFor([&] { return IsDlgButtonChecked(dialog_, kAutostart); }));
+  DispatchFor(300ms);  // the check mark drawn
+  Bounded("import -window " + window_ + " " ZV_BUILD_DIR "/gtk_settings_dialog.png");
+  Keys("key Return");  // from the check box: the default button, OK
+  ASSERT_TRUE(WaitFor([] { return !seen.userName.empty(); }));
+  EXPECT_EQ(seen.userName, "alice");
+  EXPECT_EQ(seen.password, "s3cret");
+  EXPECT_TRUE(seen.autostart);
+  EXPECT_EQ(seen.commands, (std::vector<int>{kAutostart, kOk}));
+}
+
+TEST_F(GtkDialogsTest, ProgramTextShowsWithoutComingBackAndEscCancels) {
+  ShowAndFocus();
+  SetDlgItemTextA(dialog_, kUserName, "carol");
+  SetDlgItemTextA(dialog_, kPassword, "old");
+  // Typed at the end of each: the window holds the program's texts, the password's too.
+  Keys("key Tab End");
+  Keys("type !");
+  Keys("key shift+Tab End");
+  Keys("type 2");
+  ASSERT_TRUE(WaitFor([&] {
+    return ItemText(dialog_, kUserName) == "carol2" && ItemText(dialog_, kPassword) == "old!";
+  }));
+  DispatchFor(300ms);
+  EXPECT_EQ(frontEnd_.changes, 4) << "two changes by the program, two keys; nothing echoed";
+  Keys("key Escape");
+  ASSERT_TRUE(WaitFor([] { return !seen.commands.empty(); }));
+  EXPECT_EQ(seen.commands, (std::vector<int>{kCancel}));
+}
+
+TEST_F(GtkDialogsTest, TheCopyButtonFillsTheDesktopClipboard) {
+  ShowAndFocus();
+  Keys("key Tab Tab Tab Return");  // to the copy button, which Enter presses
+  ASSERT_TRUE(WaitFor([] { return !seen.commands.empty(); }));
+  EXPECT_EQ(seen.commands, (std::vector<int>{kCopy}));
+  std::string pasted;
+  for (int attempt = 0; attempt < 50 && pasted != kFeedAddress; ++attempt) {
+    pasted = Bounded("xclip -o -selection clipboard");
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_EQ(pasted, kFeedAddress);
+}
+
+}  // namespace
