@@ -177,22 +177,17 @@ bool GtkDialogs::Start() {
 }
 
 void GtkDialogs::Stop() {
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (!running_) {
-      return;
-    }
+  // The last task: nothing is queued after it.
+  const bool wasRunning = Post(
+      [this] {
+        CloseAll();
+        g_main_loop_quit(static_cast<GMainLoop*>(loop_));
+      },
+      true);
+  if (wasRunning) {
+    thread_.join();
+    loop_ = nullptr;
   }
-  Post([this] {
-    CloseAll();
-    g_main_loop_quit(static_cast<GMainLoop*>(loop_));
-  });
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    running_ = false;  // nothing more is queued after the last task
-  }
-  thread_.join();
-  loop_ = nullptr;
 }
 
 void GtkDialogs::OnDialog(DialogChange change, const DialogView& dialog) {
@@ -212,11 +207,12 @@ void GtkDialogs::OnClipboardText(const std::string& text) {
 
 // ---- GTK's thread ----
 
-bool GtkDialogs::Post(std::function<void()> task) {
+bool GtkDialogs::Post(std::function<void()> task, bool last) {
   std::lock_guard<std::mutex> hold(lock_);
   if (!running_) {
     return false;
   }
+  running_ = !last;
   queue_.push_back(std::move(task));
   if (!drainScheduled_) {
     drainScheduled_ = true;
@@ -391,13 +387,21 @@ void GtkDialogs::Update(GtkDialogWindow& window, const DialogView& dialog, bool 
       if (text != gtk_entry_get_text(GTK_ENTRY(control.widget))) {
         gtk_entry_set_text(GTK_ENTRY(control.widget), text.c_str());
       }
-    } else if (reported.kind == ControlKind::kCheckBox) {
-      gtk_button_set_label(GTK_BUTTON(control.widget), Utf8(CheckBoxLabel(reported.text)).c_str());
-      gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(control.widget), reported.checked);
     } else if (reported.kind == ControlKind::kStatic) {
-      gtk_label_set_text(GTK_LABEL(control.widget), Utf8(reported.text).c_str());
+      const std::string text = Utf8(reported.text);
+      if (text != gtk_label_get_text(GTK_LABEL(control.widget))) {
+        gtk_label_set_text(GTK_LABEL(control.widget), text.c_str());
+      }
     } else {
-      gtk_button_set_label(GTK_BUTTON(control.widget), Utf8(reported.text).c_str());
+      const bool checkBox = reported.kind == ControlKind::kCheckBox;
+      const std::string text = Utf8(checkBox ? CheckBoxLabel(reported.text) : reported.text);
+      const gchar* shown = gtk_button_get_label(GTK_BUTTON(control.widget));
+      if (shown == nullptr || text != shown) {
+        gtk_button_set_label(GTK_BUTTON(control.widget), text.c_str());
+      }
+      if (checkBox) {
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(control.widget), reported.checked);
+      }
     }
   }
   window.updating = false;

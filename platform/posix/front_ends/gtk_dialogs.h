@@ -53,8 +53,9 @@ class GtkDialogs {
   static std::string CheckBoxLabel(const std::string& text);
 
  private:
-  /// Queues `task` for GTK's thread, in order; false when not started.
-  bool Post(std::function<void()> task);
+  /// Queues `task` for GTK's thread, in order; false when not started. `last`: nothing may be
+  /// queued after it.
+  bool Post(std::function<void()> task, bool last = false);
   /// Runs the queued tasks; GTK's thread.
   void RunQueued();
   static int RunQueuedSource(void* self);
