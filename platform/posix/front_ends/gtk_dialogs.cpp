@@ -152,7 +152,8 @@ bool GtkDialogs::Start() {
   std::promise<bool> started;
   std::future<bool> result = started.get_future();
   thread_ = std::thread([this, &started] {
-    // Before GTK's first initialisation, which would otherwise set the locale of every thread.
+    // Before GTK's first initialisation, which would otherwise set the whole process's locale
+    // from the environment while other threads run.
     static std::once_flag keepLocale;
     std::call_once(keepLocale, gtk_disable_setlocale);
     if (!gtk_init_check(nullptr, nullptr)) {
@@ -181,6 +182,10 @@ void GtkDialogs::Stop() {
   const bool wasRunning = Post(
       [this] {
         CloseAll();
+        // Nobody answers for our clipboard any more: let it go, or pasting would wait on us.
+        gtk_clipboard_clear(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+        // Without the main loop, nothing else would send the X server what was just done.
+        gdk_display_flush(gdk_display_get_default());
         g_main_loop_quit(static_cast<GMainLoop*>(loop_));
       },
       true);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "platform/win32.h"
 #include "tests/platform/posix/desktop/recording_window.h"
+#include "tests/support/scoped_environment.h"
 
 extern char** environ;
 
@@ -108,6 +110,20 @@ INT_PTR CALLBACK SettingsProcedure(HWND dialog, UINT message, WPARAM wParam, LPA
     CloseClipboard();
   }
   return FALSE;
+}
+
+// Before the tests that start an X server: GTK is refused without a display, and whether or not
+// it starts, the process's locale stays as the program set it (here "C", whatever LC_ALL says).
+TEST(GtkDialogsWithoutDisplayTest, StartIsRefusedAndTheLocaleStays) {
+  ScopedVariable noX("DISPLAY", std::nullopt);
+  ScopedVariable noWayland("WAYLAND_DISPLAY", std::nullopt);
+  ScopedVariable locale("LC_ALL", "C.UTF-8");
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  platform::GtkDialogs gtk;
+  EXPECT_FALSE(gtk.Start());
+  gtk.OnClipboardText("ignored");  // not started: nothing happens
+  gtk.Stop();
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), before);
 }
 
 class GtkDialogsTest : public ::testing::Test {
