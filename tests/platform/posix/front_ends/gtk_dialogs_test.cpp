@@ -46,6 +46,12 @@ std::string Bounded(const std::string& command) {
   return output;
 }
 
+// The dialog's window on the screen, or nothing; `wait`: until it is there.
+std::string FindWindow(bool wait) {
+  return Bounded(std::string("xdotool search ") + (wait ? "--sync " : "") +
+                 "--onlyvisible --name '^Settings$'");
+}
+
 // Runs the calling thread's messages until `done` holds, for at most five seconds. Input from the
 // front end may arrive as a task on the thread rather than a message, so `done` is asked often.
 bool WaitFor(const std::function<bool()>& done) {
@@ -175,12 +181,16 @@ class GtkDialogsTest : public ::testing::Test {
   void TearDown() override {
     DestroyWindow(dialog_);
     platform::SetFrontEnd(nullptr);
+    // Gone from the screen before the next test looks for its own window.
+    for (int round = 0; round < 50 && !FindWindow(false).empty(); ++round) {
+      std::this_thread::sleep_for(100ms);
+    }
   }
 
   // Shows the dialog and gives its window the keyboard.
   void ShowAndFocus() {
     ShowWindow(dialog_, SW_SHOW);
-    window_ = Bounded("xdotool search --sync --onlyvisible --name '^Settings$'");
+    window_ = FindWindow(true);
     ASSERT_FALSE(window_.empty()) << "no Settings window";
     window_ = window_.substr(0, window_.find('\n'));
     Bounded("xdotool windowfocus --sync " + window_);
