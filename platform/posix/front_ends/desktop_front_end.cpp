@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include "platform/posix/front_ends/gtk_dialogs.h"
 #include "platform/posix/front_ends/status_notifier_tray.h"
 
 namespace platform {
@@ -16,20 +17,31 @@ class DesktopFrontEnd : public FrontEnd {
  public:
   DesktopFrontEnd() : tray_(kTrayId, kTrayTitle) {}
 
-  bool Start() { return tray_.Start(); }
+  /// The tray needs the session bus; the dialogs need a display, and without one the settings
+  /// dialog cannot be shown, while the tray still updates and ends the program.
+  bool Start() {
+    if (!tray_.Start()) {
+      return false;
+    }
+    dialogs_.Start();
+    return true;
+  }
 
   void OnNotifyIcon(NotifyIconChange change, const NotifyIconView& icon) override {
     tray_.OnNotifyIcon(change, icon);
   }
   void ShowMenu(const MenuView& menu) override { tray_.ShowMenu(menu); }
-  void OnDialog(DialogChange, const DialogView&) override {}
-  void OnClipboardText(const std::string&) override {}
+  void OnDialog(DialogChange change, const DialogView& dialog) override {
+    dialogs_.OnDialog(change, dialog);
+  }
+  void OnClipboardText(const std::string& text) override { dialogs_.OnClipboardText(text); }
   bool TerminalAttached() override { return false; }
   void WriteToTerminal(const std::string&) override {}
   bool ShowOutputLine(const std::string&) override { return false; }
 
  private:
   StatusNotifierTray tray_;
+  GtkDialogs dialogs_;
 };
 
 }  // namespace
