@@ -7,6 +7,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "tests/support/fake_journal_process.h"
 #include "tests/support/fake_tray_panel.h"
 #include "tests/support/private_session_bus.h"
+#include "tests/support/private_x_server.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/support/scripted_peer.h"
 
@@ -86,7 +90,9 @@ class DesktopTrayProgramTest : public testing::Test {
           environment.push_back(*variable);
         }
       }
-      for (const std::string* own : {&busVariable, &tempVariable, &homeVariable}) {
+      // No accessibility bus here: GTK would only warn about it.
+      const std::string accessibility = "NO_AT_BRIDGE=1";
+      for (const std::string* own : {&busVariable, &tempVariable, &homeVariable, &accessibility}) {
         environment.push_back(const_cast<char*>(own->c_str()));
       }
       environment.push_back(nullptr);
@@ -154,6 +160,64 @@ TEST_F(DesktopTrayProgramTest, ThePanelsMenuUpdatesTheFeedAndEndsTheProgram) {
   ASSERT_TRUE(panel.WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, kLimit));
   pid = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// "Settings..." in the panel opens the dialog as a window: what is typed there and confirmed with
+// Enter is saved, Esc keeps the file as it was, and the copy button puts the feed's address on
+// the desktop's clipboard.
+TEST_F(DesktopTrayProgramTest, TheSettingsWindowSavesWhatWasTyped) {
+  test_support::PrivateXServer display;
+  ASSERT_TRUE(display.ready()) << "Xvfb did not start";
+  using test_support::RunBounded;
+  StartProgram();
+  ASSERT_TRUE(panel.WaitFor([&] { return !panel.registered().empty(); }, kLimit));
+  const std::string item = panel.registered().front();
+  const auto openSettings = [&] {
+    int settings = -1;
+    EXPECT_TRUE(
+        panel.WaitFor([&] { return (settings = MenuId(item, "Settings...")) > 0; }, kLimit));
+    EXPECT_TRUE(Click(item, settings));
+    std::string window;
+    EXPECT_TRUE(panel.WaitFor(
+        [&] {
+          return !(window = RunBounded("xdotool search --onlyvisible --name '^Settings$'")).empty();
+        },
+        kLimit))
+        << "no Settings window";
+    window = window.substr(0, window.find('\n'));
+    RunBounded("xdotool windowfocus --sync " + window);
+    return window;
+  };
+  const auto closed = [&] {
+    return RunBounded("xdotool search --onlyvisible --name '^Settings$'").empty();
+  };
+  const auto saved = [&] {
+    std::ifstream file(folder.file("settings.dat"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    const std::optional<Settings> settings = DecodeSettingsFile(bytes);
+    return settings ? settings->userName + ":" + settings->password : std::string("none");
+  };
+
+  openSettings();
+  RunBounded("xdotool key ctrl+a type --delay 20 zed_user");
+  RunBounded("xdotool key Return");
+  EXPECT_TRUE(panel.WaitFor([&] { return saved() == "zed_user:secret"; }, kLimit)) << saved();
+
+  openSettings();
+  RunBounded("xdotool key ctrl+a type --delay 20 nobody");
+  RunBounded("xdotool key Escape");
+  EXPECT_TRUE(panel.WaitFor(closed, kLimit));
+  EXPECT_EQ(saved(), "zed_user:secret");
+
+  openSettings();
+  RunBounded("xdotool key Tab Tab Tab space");
+  const std::string address = "http://localhost:" + std::to_string(port) + "/all.xml";
+  EXPECT_TRUE(panel.WaitFor([&] { return RunBounded("xclip -o -selection clipboard") == address; },
+                            kLimit));
+  RunBounded("xdotool key Escape");
+  EXPECT_TRUE(panel.WaitFor(closed, kLimit));
+  EXPECT_TRUE(Running());
 }
 
 }  // namespace

@@ -15,34 +15,23 @@
 
 #include "platform/win32.h"
 #include "tests/platform/posix/desktop/recording_window.h"
+#include "tests/support/private_x_server.h"
 #include "tests/support/scoped_environment.h"
 
 namespace {
 
 using desktop_test::DispatchFor;
+using test_support::RunBounded;
 using namespace std::chrono_literals;
 
 constexpr int kUserName = 1003, kPassword = 1004, kAutostart = 1012, kCopy = 1013, kOk = 1001,
               kCancel = 1002;
 const char kFeedAddress[] = "http://localhost:8080/all.xml";
 
-// What a command printed; each is bounded by `timeout`.
-std::string Bounded(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r")) {
-    char chunk[256];
-    while (std::size_t got = std::fread(chunk, 1, sizeof chunk, pipe)) {
-      output.append(chunk, got);
-    }
-    pclose(pipe);
-  }
-  return output;
-}
-
 // The dialog's window on the screen, or nothing; `wait`: until it is there.
 std::string FindWindow(bool wait) {
-  return Bounded(std::string("xdotool search ") + (wait ? "--sync " : "") +
-                 "--onlyvisible --name '^Settings$'");
+  return RunBounded(std::string("xdotool search ") + (wait ? "--sync " : "") +
+                    "--onlyvisible --name '^Settings$'");
 }
 
 // Runs the calling thread's messages until `done` holds, for at most five seconds. Input from the
@@ -129,27 +118,14 @@ class GtkDialogsTest : public ::testing::Test {
  protected:
   // One X server and one GTK per test program: GTK keeps its display open until the process ends.
   static void SetUpTestSuite() {
-    // Xvfb takes a free display and writes its number once it is ready; the shell tells its id.
-    FILE* started = popen(
-        "Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>&1 >/dev/null 2>&1 & "
-        "echo id $!",
-        "r");
-    ASSERT_NE(started, nullptr);
-    char lines[2][32] = {};
-    const bool ready = fgets(lines[0], 32, started) && fgets(lines[1], 32, started);
-    pclose(started);
-    const int display = lines[0][0] == 'i' ? 1 : 0;  // in whichever order they came
-    server = std::atoi(lines[1 - display] + 3);
-    ASSERT_TRUE(ready) << "Xvfb did not start";
-    setenv("DISPLAY", (":" + std::to_string(std::atoi(lines[display]))).c_str(), 1);
+    xServer = new test_support::PrivateXServer;
+    ASSERT_TRUE(xServer->ready()) << "Xvfb did not start";
     gtk = new platform::GtkDialogs;
     ASSERT_TRUE(gtk->Start());
   }
   static void TearDownTestSuite() {
     delete gtk;
-    if (server > 0) {
-      kill(server, SIGTERM);  // the shell's child, not ours: the system collects it
-    }
+    delete xServer;
   }
 
   void SetUp() override {
@@ -174,18 +150,18 @@ class GtkDialogsTest : public ::testing::Test {
     window_ = FindWindow(true);
     ASSERT_FALSE(window_.empty()) << "no Settings window";
     window_ = window_.substr(0, window_.find('\n'));
-    Bounded("xdotool windowfocus --sync " + window_);
+    RunBounded("xdotool windowfocus --sync " + window_);
   }
-  static void Keys(const std::string& arguments) { Bounded("xdotool " + arguments); }
+  static void Keys(const std::string& arguments) { RunBounded("xdotool " + arguments); }
 
-  static pid_t server;
+  static test_support::PrivateXServer* xServer;
   static platform::GtkDialogs* gtk;
   GtkOnlyFrontEnd frontEnd_{*gtk};
   desktop_test::RecordingWindow owner_;
   HWND dialog_ = nullptr;
   std::string window_;
 };
-pid_t GtkDialogsTest::server = 0;
+test_support::PrivateXServer* GtkDialogsTest::xServer = nullptr;
 platform::GtkDialogs* GtkDialogsTest::gtk = nullptr;
 
 TEST_F(GtkDialogsTest, TypingTabSpaceAndEnterReachTheProgram) {
@@ -196,7 +172,7 @@ TEST_F(GtkDialogsTest, TypingTabSpaceAndEnterReachTheProgram) {
   Keys("key Tab space");
   ASSERT_TRUE(WaitFor([&] { return IsDlgButtonChecked(dialog_, kAutostart); }));
   DispatchFor(300ms);  // the check mark drawn
-  Bounded("import -window " + window_ + " " ZV_BUILD_DIR "/gtk_settings_dialog.png");
+  RunBounded("import -window " + window_ + " " ZV_BUILD_DIR "/gtk_settings_dialog.png");
   Keys("key Return");  // from the check box: the default button, OK
   ASSERT_TRUE(WaitFor([] { return !seen.userName.empty(); }));
   EXPECT_EQ(seen.userName, "alice");
@@ -225,7 +201,7 @@ TEST_F(GtkDialogsTest, ProgramTextShowsWithoutComingBackThenCopyAndEsc) {
   ASSERT_TRUE(WaitFor([] { return !seen.commands.empty(); }));
   std::string pasted;
   for (int attempt = 0; attempt < 50 && pasted != kFeedAddress; ++attempt) {
-    pasted = Bounded("xclip -o -selection clipboard");
+    pasted = RunBounded("xclip -o -selection clipboard");
     std::this_thread::sleep_for(100ms);
   }
   EXPECT_EQ(pasted, kFeedAddress);
