@@ -116,13 +116,25 @@ class DesktopPanelTest(program_test.ProgramInFolder):
         streams.setdefault("stdout", self.log(name))
         server = subprocess.Popen(command, cwd=self.scratch, env=self.env,
                                   stdin=subprocess.DEVNULL, stderr=subprocess.STDOUT, **streams)
-        self.addCleanup(self.stop_process, server)
+        self.addCleanup(self.stop_server, server)
         return server
 
-    def first_line(self, server, stream, what):
-        ready, _, _ = select.select([stream], [], [], WAIT)
+    def stop_server(self, server):
+        """Asks `server` to end, so that it clears up after itself (Xvfb its socket), and kills
+        it if it does not."""
+        if server.poll() is None:
+            server.terminate()
+            try:
+                server.wait(timeout=program_test.STOP_WAIT)
+            except subprocess.TimeoutExpired:
+                pass
+        self.stop_process(server)
+
+    def first_line(self, server, fd, what):
+        """The first line `server` writes to `fd` (it writes it at once, when ready)."""
+        ready, _, _ = select.select([fd], [], [], WAIT)
         self.assertTrue(ready, "%s gave nothing within %d s" % (what, WAIT))
-        line = os.read(stream.fileno() if hasattr(stream, "fileno") else stream, 4096)
+        line = os.read(fd, 4096)
         self.assertIsNone(server.poll(), "%s ended at start-up" % what)
         return line.decode().split("\n")[0]
 
@@ -145,7 +157,7 @@ class DesktopPanelTest(program_test.ProgramInFolder):
         bus = self.start_server(["dbus-daemon", "--config-file=" + config, "--print-address",
                                  "--nofork"], "dbus-daemon", stdout=subprocess.PIPE)
         self.addCleanup(bus.stdout.close)
-        return self.first_line(bus, bus.stdout, "dbus-daemon")
+        return self.first_line(bus, bus.stdout.fileno(), "dbus-daemon")
 
     def bus_call(self, destination, path, method, *arguments):
         return subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=" + destination,
