@@ -26,8 +26,10 @@ for type in RelWithDebInfo Release; do
       "$(stat -c %s "$build/zarnik-viewer.stripped")"
   done
 done
-echo "shared libraries of the build with it: $(ldd "$work/Release-ON/shell/zarnik-viewer" |
-  awk '{print $1}' | tr '\n' ' ')"
+for front in ON OFF; do
+  echo "shared libraries, front end $front: $(ldd "$work/Release-$front/shell/zarnik-viewer" |
+    awk '{print $1}' | tr '\n' ' ')"
+done
 
 cd "$root"
 front=platform/posix/front_ends
