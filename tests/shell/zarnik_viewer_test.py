@@ -175,7 +175,10 @@ class TerminalReader(threading.Thread):
         return seen.find(text, start) + len(text)
 
 
-class ZarnikViewerTest(unittest.TestCase):
+class ProgramInFolder(unittest.TestCase):
+    """A copy of the program in a scratch folder of its own, configured for the fake journal
+    service, which runs for as long as the test does."""
+
     def setUp(self):
         scratch = tempfile.TemporaryDirectory(prefix="zv-program-")
         self.addCleanup(scratch.cleanup)
@@ -279,6 +282,8 @@ class ZarnikViewerTest(unittest.TestCase):
         expected = expected_titles(self.service, SAMPLE_USER)
         self.assertEqual(titles, expected + [""] * (20 - len(expected)))
 
+
+class ZarnikViewerTest(ProgramInFolder):
     def test_update_signal_writes_and_serves_the_merged_feed(self):
         process = self.start_program()
         # No update runs at start-up, so there is nothing to serve yet.
