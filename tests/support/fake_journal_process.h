@@ -1,7 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "tests/support/child_process.h"
 #include "tests/support/scratch_directory.h"
 
 namespace test_support {
@@ -23,7 +25,7 @@ class FakeJournalProcess {
 
  private:
   ScratchDirectory folder_;  // not copyable, and so neither is the process
-  int pid_ = -1;
+  std::unique_ptr<ChildProcess> child_;
   int port_ = 0;
 };
 

@@ -17,6 +17,16 @@ std::shared_mutex& FrontEndCalls() {
 
 }  // namespace
 
+void TrackNotifyIcon(NotifyIconChange change, const NotifyIconView& icon, bool& shown,
+                     NotifyIconView& current) {
+  if (change != NotifyIconChange::kDeleted) {
+    shown = true;
+    current = icon;
+  } else if (shown && current.owner == icon.owner && current.id == icon.id) {
+    shown = false;
+  }
+}
+
 void SetFrontEnd(FrontEnd* frontEnd) {
   std::unique_lock<std::shared_mutex> hold(FrontEndCalls());
   installedFrontEnd.store(frontEnd);

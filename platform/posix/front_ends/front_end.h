@@ -92,6 +92,11 @@ class FrontEnd {
   virtual bool ShowOutputLine(const std::string& line) = 0;
 };
 
+/// Applies a change of the tray icon to the one a front end shows (`shown`, `current`): added or
+/// modified shows `icon`; deleted hides the icon shown when it is that one.
+void TrackNotifyIcon(NotifyIconChange change, const NotifyIconView& icon, bool& shown,
+                     NotifyIconView& current);
+
 /// Installs the front end (null: none; menus then close at once and nothing is shown). Waits
 /// until calls into the old front end that are in progress have returned, so the old one may be
 /// destroyed afterwards; must not be called from within a call into a front end.

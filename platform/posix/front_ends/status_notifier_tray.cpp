@@ -182,14 +182,7 @@ void StatusNotifierTray::Stop() {
 void StatusNotifierTray::OnNotifyIcon(NotifyIconChange change, const NotifyIconView& icon) {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (change == NotifyIconChange::kDeleted) {
-      if (iconShown_ && icon_.owner == icon.owner && icon_.id == icon.id) {
-        iconShown_ = false;
-      }
-    } else {
-      iconShown_ = true;
-      icon_ = icon;
-    }
+    TrackNotifyIcon(change, icon, iconShown_, icon_);
   }
   Wake();
 }
