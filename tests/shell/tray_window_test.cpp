@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/mutex_lock.h"
 #include "platform/posix/front_ends/programmatic_front_end.h"
 #include "settings/app_settings.h"
 #include "shell/settings_dialog.h"
@@ -93,6 +94,12 @@ bool DispatchUntilUpdateTick(std::chrono::milliseconds limit) {
   }
   KillTimer(nullptr, deadline);
   return ticked;
+}
+
+// The started cycle reads the settings on its own thread, so they change under the lock.
+void SetUpdateInterval(int seconds) {
+  platform::MutexLock lock(UpdateMutex);
+  AppSettings.updateInterval = seconds;
 }
 
 using Texts = std::vector<std::string>;
@@ -248,18 +255,18 @@ TEST_F(TrayWindowTest, AboutOpensTheAboutPage) {
 // A tick comes as timer 1, also while the menu is open. Re-arming replaces the timer: one left
 // behind would go on starting cycles at the old period.
 TEST_F(TrayWindowTest, TheTimerTicksAsTimerOneAndReArmingReplacesIt) {
-  AppSettings.updateInterval = 600;
+  SetUpdateInterval(600);
   ResetUpdateTimer();
-  AppSettings.updateInterval = 1;
+  SetUpdateInterval(1);
   ResetUpdateTimer();
   EXPECT_EQ(updateTimerId, 1u);
   RightClickMenu();
   ASSERT_TRUE(DispatchUntilUpdateTick(10s));
   EXPECT_TRUE(CyclesStarted(1));
 
-  AppSettings.updateInterval = -5;  // armed with the default, kept as stored
+  SetUpdateInterval(-5);  // armed with the default, kept as stored
   ResetUpdateTimer();
-  EXPECT_EQ(AppSettings.updateInterval, -5);
+  EXPECT_EQ(CopySettings().updateInterval, -5);
   EXPECT_FALSE(DispatchUntilUpdateTick(1500ms));
   EXPECT_EQ(Choose(kExitCommand), std::optional<WPARAM>(0));  // the menu stayed open
 }
