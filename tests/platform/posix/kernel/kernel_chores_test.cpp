@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/calendar_time.h"
 #include "platform/posix/kernel/system_calls.h"
 #include "platform/posix/kernel/wakeable_wait.h"
 
@@ -99,6 +102,29 @@ TEST(KernelChoresTest, WakeableWaitEndsForDataForWakingOrAtItsTimeLimitDespiteSi
     EXPECT_LT(took, 2s) << test.name;  // a wait restarted in full after each signal never ends
     close(ends[0]);
     close(ends[1]);
+  }
+}
+
+TEST(CalendarTimeTest, UtcFieldsAgreeWithTheCLibrary) {
+  // Every day and hour around the epoch, leap days and century years, and far from 1970 both ways.
+  std::vector<std::time_t> moments;
+  for (std::time_t day = -800; day < 800; ++day) {
+    moments.push_back(day * 86400 + (day * 3601) % 86400);
+  }
+  for (std::time_t moment : {951868799LL, 4107542400LL, 4102444799LL, -2208988800LL, -1LL,
+                             253402300799LL, -62135596800LL, 1796000000LL}) {
+    moments.push_back(moment);
+  }
+  for (std::time_t moment : moments) {
+    std::tm ours{};
+    std::tm theirs{};
+    ASSERT_TRUE(platform::UtcCalendarTime(moment, ours)) << moment;
+    ASSERT_NE(gmtime_r(&moment, &theirs), nullptr) << moment;
+    EXPECT_EQ(std::vector<int>({ours.tm_year, ours.tm_mon, ours.tm_mday, ours.tm_hour, ours.tm_min,
+                                ours.tm_sec, ours.tm_wday, ours.tm_yday}),
+              std::vector<int>({theirs.tm_year, theirs.tm_mon, theirs.tm_mday, theirs.tm_hour,
+                                theirs.tm_min, theirs.tm_sec, theirs.tm_wday, theirs.tm_yday}))
+        << moment;
   }
 }
 
