@@ -23,6 +23,7 @@ constexpr int kSendNoSignal = 0;
 
 #else
 
+#include "platform/win32.h"
 #include "platform/win32/sockets.h"
 
 #endif
@@ -61,6 +62,14 @@ int AllowAddressReuse(SOCKET socket);
 /// at once instead (TCP_NODELAY). Returns 0, or SOCKET_ERROR.
 int GatherSends(SOCKET socket);
 
+/// One receive as recv gives it, except that it never waits: when no byte has come yet it fails
+/// with WSAEWOULDBLOCK (WSAGetLastError). `flags` is 0 or MSG_PEEK.
+int ReceiveWithoutWaiting(SOCKET socket, char* buffer, int length, int flags);
+/// Sends the next `length` bytes of the open `file`, from its current position, on the
+/// connected stream `socket`, copied by the system from file to socket (sendfile, TransmitFile)
+/// rather than through the caller. Returns the bytes sent: fewer than `length` when the file
+/// ends sooner or a send fails or times out.
+long long SendFileBytes(SOCKET socket, HANDLE file, long long length);
 /// Resolves a host name to its first IPv4 address, as dotted text. Safe to call from many
 /// threads at once. Returns false when the name does not resolve.
 bool ResolveIPv4(const char* name, std::string& dotted);

@@ -1,6 +1,9 @@
 // The few socket calls whose meaning differs from BSD sockets, on Windows Sockets.
 #include "platform/winsock.h"
 
+#include <mswsock.h>
+
+#include <algorithm>
 #include <cstdio>
 
 namespace platform {
@@ -81,6 +84,36 @@ int GatherSends(SOCKET socket) {
   const BOOL on = TRUE;
   return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
                     sizeof on);
+}
+
+int ReceiveWithoutWaiting(SOCKET socket, char* buffer, int length, int flags) {
+  // No per-call flag for it here: a receive is made only when a byte is there to take.
+  if (WaitSocket(socket, false, 0, 0) != 1) {
+    WSASetLastError(WSAEWOULDBLOCK);
+    return SOCKET_ERROR;
+  }
+  return recv(socket, buffer, length, flags);
+}
+
+long long SendFileBytes(SOCKET socket, HANDLE file, long long length) {
+  // TransmitFile moves less than 2 GB a call, from the file's position.
+  constexpr long long kChunk = 1LL << 30;
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, LARGE_INTEGER{}, &start, FILE_CURRENT)) {
+    return 0;
+  }
+  long long sent = 0;
+  while (sent < length) {
+    const auto chunk = static_cast<DWORD>(std::min(length - sent, kChunk));
+    LARGE_INTEGER at{};
+    at.QuadPart = start.QuadPart + sent;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+        !TransmitFile(socket, file, chunk, 0, nullptr, nullptr, 0)) {
+      break;
+    }
+    sent += chunk;
+  }
+  return sent;
 }
 
 bool ResolveIPv4(const char* name, std::string& dotted) {

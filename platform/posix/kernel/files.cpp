@@ -1,9 +1,15 @@
 // Files over POSIX descriptors, with the Windows behaviour this program relies on.
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -18,6 +24,7 @@
 #include "platform/posix/kernel/kernel_objects.h"
 #include "platform/posix/kernel/system_calls.h"
 #include "platform/win32.h"
+#include "platform/winsock.h"
 
 namespace platform {
 namespace {
@@ -260,24 +267,79 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 
 namespace platform {
 
+namespace {
+
+constexpr int kOpenForServing = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+// The most one sendfile call is asked to move; the system moves less at a time anyway.
+constexpr long long kSendFileChunk = 1LL << 30;
+
+// Opens `path` when it is `realDirectory` followed by a name without "..", and no link is met on
+// the way: the file opened then lies inside without asking the system where it is. -1 when that
+// cannot be told this way (a link on the way, a missing file, no openat2 here).
+int OpenWithoutLinks(const char* path, const std::string& realDirectory) {
+  if (std::strncmp(path, realDirectory.c_str(), realDirectory.size()) != 0 ||
+      std::strstr(path + realDirectory.size(), "..") != nullptr) {
+    return -1;
+  }
+  open_how how{};
+  how.flags = kOpenForServing;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(
+      RetryOnInterrupt([&] { return ::syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how); }));
+}
+
+// sendfile has no MSG_NOSIGNAL: a client that has gone would end the process with SIGPIPE. The
+// signal stays blocked in the threads that send files, where it is of no use, once they have sent
+// one; the failed send reports the broken connection instead.
+void BlockBrokenPipeSignal() {
+  thread_local const bool blocked = [] {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    return pthread_sigmask(SIG_BLOCK, &pipe, nullptr) == 0;
+  }();
+  (void)blocked;
+}
+
+}  // namespace
+
+long long SendFileBytes(SOCKET socket, HANDLE file, long long length) {
+  BlockBrokenPipeSignal();
+  const std::shared_ptr<FileObject> object = LookUpHandle<FileObject>(file);
+  long long sent = 0;
+  while (object && sent < length) {
+    const std::size_t chunk = static_cast<std::size_t>(std::min(length - sent, kSendFileChunk));
+    const ssize_t count =
+        RetryOnInterrupt([&] { return ::sendfile(socket, object->descriptor(), nullptr, chunk); });
+    if (count <= 0) {
+      break;
+    }
+    sent += count;
+  }
+  return sent;
+}
+
 HANDLE OpenFileInside(const char* path, const std::string& realDirectory) {
   if (path == nullptr || realDirectory.empty()) {
     SetLastErrorCode(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  // Not blocking: a FIFO planted at the path must not hold the caller until a writer comes.
-  const int descriptor =
-      RetryOnInterrupt([&] { return ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); });
+  bool inside = true;
+  int descriptor = OpenWithoutLinks(path, realDirectory);
   if (descriptor < 0) {
-    FailWithErrno();
-    return INVALID_HANDLE_VALUE;
+    // Not blocking: a FIFO planted at the path must not hold the caller until a writer comes.
+    descriptor = RetryOnInterrupt([&] { return ::open(path, kOpenForServing); });
+    if (descriptor < 0) {
+      FailWithErrno();
+      return INVALID_HANDLE_VALUE;
+    }
+    char real[PATH_MAX];
+    inside = RealPathOfOpenFile(descriptor, path, real) &&
+             std::strncmp(real, realDirectory.c_str(), realDirectory.size()) == 0 &&
+             real[realDirectory.size()] != '\0';
   }
   struct stat status;
-  char real[PATH_MAX];
-  const bool regular = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
-  const bool inside = regular && RealPathOfOpenFile(descriptor, path, real) &&
-                      std::strncmp(real, realDirectory.c_str(), realDirectory.size()) == 0 &&
-                      real[realDirectory.size()] != '\0';
+  inside = inside && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
   if (!inside) {
     ::close(descriptor);
     SetLastErrorCode(ERROR_ACCESS_DENIED);

@@ -189,6 +189,13 @@ int GatherSends(SOCKET socket) {
   return ::setsockopt(socket, IPPROTO_TCP, option, &on, sizeof on) < 0 ? SOCKET_ERROR : 0;
 }
 
+int ReceiveWithoutWaiting(SOCKET socket, char* buffer, int length, int flags) {
+  const ssize_t count = RetryOnInterrupt([&] {
+    return ::recv(socket, buffer, static_cast<std::size_t>(length), flags | MSG_DONTWAIT);
+  });
+  return count < 0 ? SOCKET_ERROR : static_cast<int>(count);
+}
+
 bool ResolveIPv4(const char* name, std::string& dotted) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
