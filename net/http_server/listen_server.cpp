@@ -214,8 +214,13 @@ NetResult ConnectionWorker::reportResult(NetResult code) {
 
 int ConnectionWorker::sysRecv(SOCKET connection, char* buffer, int length, int flags) {
   // A blocking recv would wait its whole receive time-out, past the request deadline: with a
-  // deadline the wait happens here, where it ends by then, and the recv takes only what has come.
+  // deadline, bytes that have come are taken at once, and a receive that must wait waits here,
+  // where the wait ends by then.
   if (deadline.isSet()) {
+    const int count = platform::ReceiveWithoutWaiting(connection, buffer, length, flags);
+    if (count != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK) {
+      return count < 0 ? -1 : count;
+    }
     const long waitMs = receiveTimeoutMs > 0 ? receiveTimeoutMs : kUntilTheDeadlineMs;
     if (!waitSocket(connection, false, waitMs / 1000, waitMs % 1000 * 1000)) {
       return -1;
@@ -413,7 +418,7 @@ NetResult ListenServer::stop() {
 }
 
 int ListenServer::addLive(ConnectionWorker* worker, std::uint32_t threadId, SOCKET socket) {
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(liveLock);
   auto* entry = new LiveConnection{worker, threadId, socket, nullptr, liveHead};
   if (liveHead != nullptr) {
     liveHead->previous = entry;
@@ -424,7 +429,7 @@ int ListenServer::addLive(ConnectionWorker* worker, std::uint32_t threadId, SOCK
 }
 
 int ListenServer::removeLive(std::uint32_t threadId) {
-  std::lock_guard<std::mutex> guard(lock);
+  std::lock_guard<std::mutex> guard(liveLock);
   LiveConnection* entry = liveHead;
   while (entry != nullptr && entry->threadId != threadId) {
     entry = entry->next;
@@ -464,6 +469,8 @@ NetResult ListenServer::wakeAcceptThread(unsigned short portNumber, const char* 
 
 void ListenServer::waitForConnections() {
   std::unique_lock<std::mutex> guard(lock);
+  retiring = true;
+  connectionQueued.notify_all();
   changed.wait(guard, [this] { return connectionThreads == 0; });
 }
 
@@ -556,69 +563,124 @@ void ListenServer::admit(SOCKET accepted, SOCKET listener, const sockaddr_storag
   auto record = std::make_unique<ConnectionRecord>(
       ConnectionRecord{accepted, listener, judged, 0, this, {}, requestDeadline});
   std::snprintf(record->peerText, sizeof record->peerText, "%s", text.c_str());
-  {
-    // Judged by the count this thread raises itself: the threads of the connections accepted
-    // just before may not have listed themselves yet.
-    std::lock_guard<std::mutex> guard(lock);
-    record->overLimit = connectionThreads >= connectionLimit ? 1 : 0;
-    ++connectionThreads;
+  handOver(std::move(record));
+}
+
+void ListenServer::handOver(std::unique_ptr<ConnectionRecord> record) {
+  std::unique_lock<std::mutex> guard(lock);
+  if (retiring) {
+    guard.unlock();
+    closeSocket(record->socket, true);
+    return;
   }
-  try {
-    std::thread(&ListenServer::runConnection, this, record.get()).detach();
-    record.release();  // the connection thread owns it now
-  } catch (const std::system_error&) {
-    closeSocket(accepted, true);
-    connectionThreadEnded();
+  // Judged by the count this thread raises itself: the connections handed over just before may
+  // not have been taken by a thread yet.
+  record->overLimit = connectionsInProgress >= connectionLimit ? 1 : 0;
+  ++connectionsInProgress;
+  queued.push_back(std::move(record));
+  // A waiting thread takes it, unless every waiting one has a queued connection to take already.
+  const bool waiting = idleThreads >= static_cast<int>(queued.size());
+  connectionThreads += waiting ? 0 : 1;
+  guard.unlock();
+  // Woken after the unlock, the thread finds the lock free.
+  if (waiting) {
+    connectionQueued.notify_one();
+  } else {
+    startConnectionThread();
   }
 }
 
-void ListenServer::runConnection(ConnectionRecord* handedOver) {
-  const std::unique_ptr<ConnectionRecord> record(handedOver);
+void ListenServer::startConnectionThread() {
+  try {
+    std::thread(&ListenServer::connectionThread, this).detach();
+  } catch (const std::system_error&) {
+    std::unique_lock<std::mutex> guard(lock);
+    --connectionThreads;
+    // The threads still there take the queue in turn; with none left, nobody would.
+    std::deque<std::unique_ptr<ConnectionRecord>> orphans;
+    if (connectionThreads == 0) {
+      orphans.swap(queued);
+      connectionsInProgress -= static_cast<int>(orphans.size());
+      changed.notify_all();
+    }
+    guard.unlock();
+    for (const auto& orphan : orphans) {
+      closeSocket(orphan->socket, true);
+    }
+  }
+}
+
+void ListenServer::connectionThread() {
+  std::unique_lock<std::mutex> guard(lock);
+  for (;;) {
+    if (queued.empty()) {
+      if (retiring || idleThreads >= connectionLimit) {
+        break;
+      }
+      ++idleThreads;
+      const bool woken =
+          connectionQueued.wait_for(guard, std::chrono::milliseconds(idleThreadLifetimeMs.load()),
+                                    [this] { return !queued.empty() || retiring; });
+      --idleThreads;
+      if (!woken) {
+        break;  // idle too long: a quiet server keeps no thread waiting
+      }
+      continue;
+    }
+    const std::unique_ptr<ConnectionRecord> record = std::move(queued.front());
+    queued.pop_front();
+    guard.unlock();
+    runConnection(*record);
+    guard.lock();
+    --connectionsInProgress;
+  }
+  // The last thing a connection thread does with the server.
+  --connectionThreads;
+  changed.notify_all();
+}
+
+int ListenServer::connectionThreadCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  return connectionThreads;
+}
+
+void ListenServer::runConnection(const ConnectionRecord& record) {
   ConnectionWorker* worker = createWorker();
   if (worker == nullptr) {
-    closeSocket(record->socket, true);
-    connectionThreadEnded();
+    closeSocket(record.socket, true);
     return;
   }
-  worker->socket = record->socket;
-  worker->listeningSocket = record->listeningSocket;
-  worker->peerAddress = record->peerAddress;
+  worker->socket = record.socket;
+  worker->listeningSocket = record.listeningSocket;
+  worker->peerAddress = record.peerAddress;
   worker->server = this;
-  std::memcpy(worker->peerText, record->peerText, sizeof worker->peerText);
+  std::memcpy(worker->peerText, record.peerText, sizeof worker->peerText);
   const std::uint32_t threadId = nextThreadId++;
-  addLive(worker, threadId, record->socket);
-  // An answer goes out as many small sends (a header line each, body blocks of 512 bytes): let
-  // them leave in full segments, without waiting for acknowledgements in between.
-  platform::GatherSends(record->socket);
+  addLive(worker, threadId, record.socket);
+  // The header lines and the body leave in separate calls: let them leave in full segments,
+  // without waiting for acknowledgements in between.
+  platform::GatherSends(record.socket);
   const int timeout = connectionTimeoutMs.load();
   worker->setReceiveTimeout(timeout);
   worker->setSendTimeout(timeout);
-  worker->setDeadline(record->requestDeadline);
+  worker->setDeadline(record.requestDeadline);
   if (!isShuttingDown()) {
-    if (record->overLimit != 0) {
+    if (record.overLimit != 0) {
       worker->refuseConnection();
-    } else if (worker->onConnected(record->socket, "") == 0) {
+    } else if (worker->onConnected(record.socket, "") == 0) {
       worker->serveConnection();
     }
   }
-  worker->closeSocket(record->socket, true);
+  worker->closeSocket(record.socket, true);
   worker->socket = INVALID_SOCKET;
   // The worker goes before the entry: once the last entry is gone, the server may be destroyed.
   releaseWorker(worker);
   removeLive(threadId);
-  connectionThreadEnded();
 }
 
 void ListenServer::signalAcceptThreadEnded() {
   std::lock_guard<std::mutex> guard(lock);
   acceptThreadEnded = true;
-  changed.notify_all();
-}
-
-void ListenServer::connectionThreadEnded() {
-  // The last thing a connection thread does with the server.
-  std::lock_guard<std::mutex> guard(lock);
-  --connectionThreads;
   changed.notify_all();
 }
 

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -139,13 +141,16 @@ struct ConnectionRecord {
   Deadline requestDeadline;  // from the accept
 };
 
-/// A TCP server: one listening socket (two with listenOnIPv6Loopback), an accept thread, and one
-/// thread with its own ConnectionWorker per accepted connection. The thread of a connection
-/// accepted while 20 others, over both sockets, are being served or refused lets its worker
-/// refuse it: never more than 20 are served at once. A connection's receives wait for no bytes
-/// later than 10 s after its accept (setRequestDeadline). Subclasses decide what a connection
-/// means by the workers they create. A subclass whose workers call back into it must call
-/// waitForConnections in its own destructor.
+/// A TCP server: one listening socket (two with listenOnIPv6Loopback), an accept thread, and
+/// connection threads that each serve one connection at a time with a ConnectionWorker of its own
+/// for that connection. A connection accepted while 20 others, over both sockets, are being served
+/// or refused has its worker refuse it: never more than 20 are served at once. A connection
+/// thread that has finished its connection waits, without using the processor, for the next one
+/// (at most as many wait as the connection limit) and ends when none has come for
+/// kIdleThreadLifetimeMs, so that an idle server keeps no thread of its own but the accept
+/// thread. A connection's receives wait for no bytes later than 10 s after its accept
+/// (setRequestDeadline). Subclasses decide what a connection means by the workers they create. A
+/// subclass whose workers call back into it must call waitForConnections in its own destructor.
 class ListenServer : public SocketBase {
  public:
   ListenServer();
@@ -188,6 +193,8 @@ class ListenServer : public SocketBase {
   int removeLive(std::uint32_t threadId);
   /// The connections being served or refused right now.
   int liveCount() const { return live.load(); }
+  /// The connection threads there are now: serving a connection or waiting for the next.
+  int connectionThreadCount();
   bool isShuttingDown() const { return shuttingDown.load() != 0; }
   /// Connects to the listening socket at `addressText`:`port` so that a blocked accept returns.
   NetResult wakeAcceptThread(unsigned short port, const char* addressText);
@@ -204,11 +211,16 @@ class ListenServer : public SocketBase {
   void setRequestDeadline(int milliseconds) { requestDeadlineMs = milliseconds; }
   int requestDeadline() const { return requestDeadlineMs.load(); }
   static constexpr int kRequestDeadlineMs = 10000;
+  /// How long a connection thread that has finished its connection waits for the next one before
+  /// it ends; kIdleThreadLifetimeMs unless changed.
+  void setIdleThreadLifetime(int milliseconds) { idleThreadLifetimeMs = milliseconds; }
+  static constexpr int kIdleThreadLifetimeMs = 30000;
   /// The filter asked for every accepted connection.
   AddressFilter& addressFilter() { return filter; }
 
  protected:
-  /// Waits until every connection thread has ended.
+  /// Waits until every connection thread has served what it had and ended; from then on, new
+  /// connections are closed without a byte. For destructors.
   void waitForConnections();
   void markShuttingDown() { shuttingDown = 1; }
 
@@ -220,10 +232,14 @@ class ListenServer : public SocketBase {
   /// Waits a little after an accept failure that may pass; false when it cannot pass.
   bool pauseAfterAcceptFailure(int error);
   void admit(SOCKET accepted, SOCKET listener, const sockaddr_storage& peer);
-  /// The connection thread: serves or refuses one connection with a worker of its own.
-  void runConnection(ConnectionRecord* record);
+  /// Queues an admitted connection for a waiting connection thread, or starts one.
+  void handOver(std::unique_ptr<ConnectionRecord> record);
+  void startConnectionThread();
+  /// A connection thread: serves the queued connections, waits for more, ends when idle too long.
+  void connectionThread();
+  /// Serves or refuses one connection with a worker of its own, then closes it.
+  void runConnection(const ConnectionRecord& record);
   void signalAcceptThreadEnded();
-  void connectionThreadEnded();
   /// Shuts the listening sockets down, which ends an accept or a wait on them.
   void shutDownListeningSockets();
   void closeListeningSocket();
@@ -246,11 +262,19 @@ class ListenServer : public SocketBase {
   std::atomic<int> connectionTimeoutMs{30000};
   std::atomic<int> requestDeadlineMs{kRequestDeadlineMs};
 
-  std::mutex lock;  // guards the live list, connectionThreads and acceptThreadEnded
+  std::atomic<int> idleThreadLifetimeMs{kIdleThreadLifetimeMs};
+
+  std::mutex liveLock;  // guards the live list
+  std::mutex lock;      // guards the connection queue and counts, acceptThreadEnded
   std::condition_variable changed;
-  // Started and not yet ended, live or not yet listed: the count the connection limit judges, as
-  // it is raised on the accept thread before the next accept.
-  int connectionThreads = 0;
+  std::condition_variable connectionQueued;  // wakes a waiting connection thread
+  // Admitted and not yet finished, queued or not: the count the connection limit judges, as it is
+  // raised on the accept thread before the next accept.
+  int connectionsInProgress = 0;
+  std::deque<std::unique_ptr<ConnectionRecord>> queued;  // admitted, no thread has taken them yet
+  int connectionThreads = 0;                             // started and not ended
+  int idleThreads = 0;    // of those, the ones waiting for a connection
+  bool retiring = false;  // set by waitForConnections: threads end once the queue is empty
   bool acceptThreadEnded = true;
   std::atomic<std::uint32_t> nextThreadId{1};
 

@@ -116,6 +116,34 @@ TEST(ListenServerFrameworkTest, ABurstIsServedTwentyAtATimeHoweverSlowlyThreadsS
   EXPECT_EQ(counts.refused.load(), 30);
 }
 
+TEST(ListenServerFrameworkTest, AConnectionThreadServesTheNextConnectionAndEndsWhenIdle) {
+  // How many connections the thread of each served connection has served, that one included.
+  std::atomic<int> mostOnOneThread{0};
+  struct CountingWorker : ConnectionWorker {
+    explicit CountingWorker(std::atomic<int>& most) : most_(most) {}
+    void serveConnection() override {
+      thread_local int served = 0;
+      for (int seen = most_, now = ++served;
+           now > seen && !most_.compare_exchange_weak(seen, now);) {
+      }
+      ConnectionWorker::serveConnection();
+    }
+    std::atomic<int>& most_;
+  };
+  PlainServer server([&] { return new CountingWorker(mostOnOneThread); });
+  server.setIdleThreadLifetime(1500);
+  server.start();
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(Ask(server.listeningPort(), "hello\r\n"),
+              "Connect Successful ... Now Disconnecting.");
+    ASSERT_TRUE(WaitUntil([&] { return server.liveCount() == 0; }));
+  }
+  EXPECT_GE(mostOnOneThread.load(), 2) << "every connection had a thread of its own";
+  EXPECT_LE(server.connectionThreadCount(), 2);
+  EXPECT_TRUE(WaitUntil([&] { return server.connectionThreadCount() == 0; }, 10000))
+      << "idle threads were left waiting";
+}
+
 TEST_F(ListenServerTest, StartAcceptThreadTwiceFailsTheSecondTime) {
   EXPECT_EQ(server.startAcceptThread(), NetResult::Failed);
   EXPECT_EQ(Split(Ask(server.listeningPort(), "GET /hello.txt\r\n")).body, "Hello, reader.\n");
