@@ -12,6 +12,7 @@
 #include "net/io/text_helpers.h"
 #include "platform/calendar_time.h"
 #include "platform/file_system.h"
+#include "platform/winsock.h"
 
 namespace {
 
@@ -32,7 +33,8 @@ constexpr const char* kModifiedWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thr", 
 constexpr int kTokenCapacity = 31;
 // The most header lines a server with served names reads before it gives up on a request.
 constexpr int kHeaderLineLimit = 100;
-// The most body bytes one send carries.
+// The most body bytes one send carries when the body goes through a stream other than the
+// connection.
 constexpr int kBodyBlock = 512;
 
 struct ContentType {
@@ -163,7 +165,7 @@ NetResult LocalWebServer::setRootPath(const char* text) {
   if (platform::RealDirectoryPath(root.c_str(), real)) {
     realRoot = std::make_shared<const std::string>(std::move(real));
   }
-  std::lock_guard<std::mutex> guard(rootLock);
+  std::lock_guard<std::shared_mutex> writing(rootLock);
   std::memcpy(rootPath, root.c_str(), root.size() + 1);
   realRootPath = std::move(realRoot);
   return reportResult(NetResult::Success);
@@ -171,13 +173,11 @@ NetResult LocalWebServer::setRootPath(const char* text) {
 
 int LocalWebServer::copyRootPath(char* buffer, int size,
                                  std::shared_ptr<const std::string>& realRoot) {
-  std::lock_guard<std::mutex> guard(rootLock);
+  std::shared_lock<std::shared_mutex> reading(rootLock);
   if (!realRootPath && rootPath[0] != '\0') {
-    // The directory did not exist when it was set; it may now.
-    std::string real;
-    if (platform::RealDirectoryPath(rootPath, real)) {
-      realRootPath = std::make_shared<const std::string>(std::move(real));
-    }
+    reading.unlock();
+    resolveRealRoot();
+    reading.lock();
   }
   realRoot = realRootPath;
   const int length = static_cast<int>(std::strlen(rootPath));
@@ -188,14 +188,23 @@ int LocalWebServer::copyRootPath(char* buffer, int size,
   return length;
 }
 
+void LocalWebServer::resolveRealRoot() {
+  // The directory did not exist when it was set; it may now.
+  std::lock_guard<std::shared_mutex> writing(rootLock);
+  std::string real;
+  if (!realRootPath && platform::RealDirectoryPath(rootPath, real)) {
+    realRootPath = std::make_shared<const std::string>(std::move(real));
+  }
+}
+
 void LocalWebServer::setServedNames(std::vector<std::string> names) {
   auto list = std::make_shared<const std::vector<std::string>>(std::move(names));
-  std::lock_guard<std::mutex> guard(rootLock);
+  std::lock_guard<std::shared_mutex> writing(rootLock);
   servedNameList = std::move(list);
 }
 
 std::shared_ptr<const std::vector<std::string>> LocalWebServer::servedNames() {
-  std::lock_guard<std::mutex> guard(rootLock);
+  std::shared_lock<std::shared_mutex> reading(rootLock);
   return servedNameList;
 }
 
@@ -268,39 +277,61 @@ void WebRequestWorker::serveFile(int command, std::int64_t startTick) {
         sizeLow == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS
             ? 0
             : static_cast<long long>(static_cast<std::uint64_t>(sizeHigh) << 32 | sizeLow);
-    sendText("HTTP/1.0 200 OK\r\n");
-    std::snprintf(scratch, kScratchSize, "Date:%.200s\r\n", currentDateText());
-    sendText(scratch);
-    sendText(kServerLine);
-    sendText(kMimeLine);
-    std::snprintf(scratch, kScratchSize, "Content-type: %s\r\n", contentTypeFor(filePath));
-    sendText(scratch);
-    std::snprintf(scratch, kScratchSize, "Last-modified: %.200s\r\n", lastModifiedText(file));
-    sendText(scratch);
-    std::snprintf(scratch, kScratchSize, "Content-length: %lld\r\n", size);
-    sendText(scratch);
-    sendText("\r\n");
-    if (command == kGet) {
-      // The socket's send buffer bounds the blocks only of bytes that go to the socket.
-      int block = stream == &socketStream ? sendBufferSize() : kBodyBlock;
-      block = block > kBodyBlock ? kBodyBlock : block;
-      long long sent = 0;
-      DWORD count = 0;
-      while (ReadFile(file, requestLine, static_cast<DWORD>(block), &count, nullptr) && count > 0) {
-        if (sendWhole(requestLine, static_cast<int>(count)) < 0) {
-          break;
-        }
-        sent += count;
-      }
-      if (sent != size) {
-        status = 0;
-      }
+    sendAnswerHead(file, size);
+    if (command == kGet && sendBody(file, size) != size) {
+      status = 0;
     }
     CloseHandle(file);
     discardPending();
   }
   permitCommand(2, command, filePath, kFilePathSize, status);
   logRequest(command, filePath, status, startTick);
+}
+
+void WebRequestWorker::sendAnswerHead(HANDLE file, long long size) {
+  answerHeadLength = 0;
+  addHeadLine("HTTP/1.0 200 OK\r\n");
+  std::snprintf(scratch, kScratchSize, "Date:%.200s\r\n", currentDateText());
+  addHeadLine(scratch);
+  addHeadLine(kServerLine);
+  addHeadLine(kMimeLine);
+  std::snprintf(scratch, kScratchSize, "Content-type: %s\r\n", contentTypeFor(filePath));
+  addHeadLine(scratch);
+  std::snprintf(scratch, kScratchSize, "Last-modified: %.200s\r\n", lastModifiedText(file));
+  addHeadLine(scratch);
+  std::snprintf(scratch, kScratchSize, "Content-length: %lld\r\n", size);
+  addHeadLine(scratch);
+  addHeadLine("\r\n");
+  sendWhole(answerHead, answerHeadLength);
+}
+
+void WebRequestWorker::addHeadLine(const char* line) {
+  const std::size_t length = std::strlen(line);
+  if (answerHeadLength + length <= sizeof answerHead) {
+    std::memcpy(answerHead + answerHeadLength, line, length);
+    answerHeadLength += static_cast<int>(length);
+  }
+}
+
+long long WebRequestWorker::sendBody(HANDLE file, long long size) {
+  // To the connection the system copies the file itself; a stream in its place (tests, fuzzers)
+  // gets it block by block.
+  if (stream == &socketStream) {
+    return platform::SendFileBytes(socket, file, size);
+  }
+  long long sent = 0;
+  DWORD count = 0;
+  while (sent < size &&
+         ReadFile(file, requestLine,
+                  static_cast<DWORD>(std::min<long long>(kBodyBlock, size - sent)), &count,
+                  nullptr) &&
+         count > 0) {
+    if (sendWhole(requestLine, static_cast<int>(count)) < 0) {
+      break;
+    }
+    sent += count;
+  }
+  return sent;
 }
 
 bool WebRequestWorker::addressedToThisMachine() {

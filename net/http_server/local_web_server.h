@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -52,8 +52,12 @@ class LocalWebServer : public ListenServer {
   static constexpr int kRootCapacity = 260;
 
  private:
-  // Guards rootPath, realRootPath and servedNameList: workers read them while they change.
-  std::mutex rootLock;
+  /// Resolves the root's real path when it has none yet.
+  void resolveRealRoot();
+
+  // Guards rootPath, realRootPath and servedNameList: workers read them, each several times a
+  // request, while they may change.
+  std::shared_mutex rootLock;
   char rootPath[kRootCapacity] = {};
   std::shared_ptr<const std::string> realRootPath;
   std::shared_ptr<const std::vector<std::string>> servedNameList;
@@ -106,6 +110,11 @@ class WebRequestWorker : public ConnectionWorker {
   void sendText(const char* text);
   /// GET and HEAD.
   void serveFile(int command, std::int64_t startTick);
+  /// The 200 status line and the header lines for `file` of `size` bytes, in one send.
+  void sendAnswerHead(HANDLE file, long long size);
+  void addHeadLine(const char* line);
+  /// Sends `size` bytes of `file` from its start; the bytes sent.
+  long long sendBody(HANDLE file, long long size);
   /// True unless the server has served names and the request, read to its blank line, is not
   /// addressed to this machine (see LocalWebServer::setServedNames). Reads into requestLine.
   bool addressedToThisMachine();
@@ -119,5 +128,8 @@ class WebRequestWorker : public ConnectionWorker {
   char scratch[kScratchSize] = {};
   char dateText[257] = {};
   char modifiedText[259] = {};
+  // The header lines of a 200 answer, each formatted in scratch, gathered to leave together.
+  char answerHead[8 * kScratchSize] = {};
+  int answerHeadLength = 0;
   std::shared_ptr<const std::string> realRoot;  // of the root the path was resolved in
 };
