@@ -66,9 +66,9 @@ int GatherSends(SOCKET socket);
 /// with WSAEWOULDBLOCK (WSAGetLastError). `flags` is 0 or MSG_PEEK.
 int ReceiveWithoutWaiting(SOCKET socket, char* buffer, int length, int flags);
 /// Sends the next `length` bytes of the open `file`, from its current position, on the
-/// connected stream `socket`, copied by the system from file to socket (sendfile, TransmitFile)
-/// rather than through the caller. Returns the bytes sent: fewer than `length` when the file
-/// ends sooner or a send fails or times out.
+/// connected stream `socket`: copied by the system from file to socket where it can (sendfile),
+/// else in large blocks. Returns the bytes sent: fewer than `length` when the file ends sooner or
+/// a send fails or times out.
 long long SendFileBytes(SOCKET socket, HANDLE file, long long length);
 /// Resolves a host name to its first IPv4 address, as dotted text. Safe to call from many
 /// threads at once. Returns false when the name does not resolve.

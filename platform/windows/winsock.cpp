@@ -1,10 +1,10 @@
 // The few socket calls whose meaning differs from BSD sockets, on Windows Sockets.
 #include "platform/winsock.h"
 
-#include <mswsock.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <new>
 
 namespace platform {
 
@@ -96,22 +96,24 @@ int ReceiveWithoutWaiting(SOCKET socket, char* buffer, int length, int flags) {
 }
 
 long long SendFileBytes(SOCKET socket, HANDLE file, long long length) {
-  // TransmitFile moves less than 2 GB a call, from the file's position.
-  constexpr long long kChunk = 1LL << 30;
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(file, LARGE_INTEGER{}, &start, FILE_CURRENT)) {
-    return 0;
-  }
+  // Through the program in large blocks: a blocking TransmitFile can wait for ever (seen under
+  // Wine when the machine was busy), where a send ends by the connection's send time-out.
+  constexpr long long kBlock = 64 * 1024;
+  const std::unique_ptr<char[]> block(new (std::nothrow) char[kBlock]);
   long long sent = 0;
-  while (sent < length) {
-    const auto chunk = static_cast<DWORD>(std::min(length - sent, kChunk));
-    LARGE_INTEGER at{};
-    at.QuadPart = start.QuadPart + sent;
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
-        !TransmitFile(socket, file, chunk, 0, nullptr, nullptr, 0)) {
-      break;
+  DWORD count = 0;
+  while (block && sent < length &&
+         ReadFile(file, block.get(), static_cast<DWORD>(std::min(length - sent, kBlock)), &count,
+                  nullptr) &&
+         count > 0) {
+    for (DWORD done = 0; done < count;) {
+      const int moved = send(socket, block.get() + done, static_cast<int>(count - done), 0);
+      if (moved <= 0) {
+        return sent + done;
+      }
+      done += static_cast<DWORD>(moved);
     }
-    sent += chunk;
+    sent += count;
   }
   return sent;
 }
