@@ -82,6 +82,16 @@ TEST_F(BadInputTest, ClientThatLeavesWhileTheBodyIsSent) {
   ExpectStillServing();
 }
 
+TEST_F(BadInputTest, ClientThatNeverReadsTheBodyIsLeftAtTheSendTimeOut) {
+  // More than the connection's buffers hold, so that the sending stalls.
+  files.Write("huge.bin", Pattern(40 * 1024 * 1024));
+  RawClient client(server.listeningPort());
+  client.send("GET /huge.bin HTTP/1.0\r\n");
+  ASSERT_TRUE(server.waitTexts(1, 20000)) << "the stalled send held its worker";
+  EXPECT_EQ(server.texts()[0].rfind("0 Time=", 0), 0u) << server.texts()[0];
+  ExpectStillServing();
+}
+
 TEST(BadInputDeadlineTest, ARequestDrippedByteByByteEndsAtTheDeadline) {
   struct Case {
     const char* whole;  // sent at once
