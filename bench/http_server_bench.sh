@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Serves a 10 kB "all.xml" from one scratch folder with the built-in HTTP/1.0 server
 # (build/tools/serve-directory), nginx and `python3 -m http.server`, all on 127.0.0.1, and prints
-# for each: requests/s and mean latency under `ab` (HTTP/1.0, one request per connection) with
-# 10 and 50 concurrent clients, 5,000 requests a run, best of 3 runs, plus one client alone
-# (1,000 requests) for the latency of a single request; our rates as a ratio of nginx's and
-# Python's; failed and non-2xx requests and wrong body lengths, if any. Then our server's resident
-# memory (VmRSS) and thread count idle and with 20 idle connections held open.
+# for each: requests/s, p50 and p99 latency, processor time and context switches per request
+# under `ab` (HTTP/1.0, one request per connection) with 1, 10 and 50 concurrent clients (5,000,
+# 10,000 and 5,000 requests a run), best of 3 runs; our rates as a ratio of nginx's and Python's;
+# failed and non-2xx requests and wrong body lengths, if any. Then our server's resident memory
+# (VmRSS) and thread count right after the runs, once idle (with the processor time and context
+# switches of 5 idle seconds) and with 20 idle connections held open.
 #
 #   bench/http_server_bench.sh [BUILD_DIR]      (default: build/ beside bench/)
 #
@@ -139,12 +140,14 @@ http {
 }
 CONF
 "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e stderr 2>"$work/nginx/stderr" &
-pids+=($!)
+nginx_pid=$!
+pids+=("$nginx_pid")
 
 port[python]=$(free_port)
 python3 -m http.server --bind 127.0.0.1 "${port[python]}" --directory "$work/www" \
   >/dev/null 2>&1 &
-pids+=($!)
+python_pid=$!
+pids+=("$python_pid")
 
 "$build/tools/serve-directory" 0 "$work/www" >"$work/ours.out" 2>&1 &
 ours_pid=$!
@@ -159,19 +162,39 @@ if [[ -z ${port[ours]} ]]; then
   exit 1
 fi
 
-for server in ours nginx python; do wait_ready "${port[$server]}"; done
-
-# Resident memory (kB) and thread count of our server.
+# Resident memory (kB), thread count and open descriptors of our server, before any request.
 vm_rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$ours_pid/status"; }
 threads() { awk '/^Threads:/ { print $2 }' "/proc/$ours_pid/status"; }
-sleep 0.2  # the readiness request's connection thread ends
-rss_start=$(vm_rss) threads_start=$(threads)
+descriptors() { find "/proc/$ours_pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
+rss_start=$(vm_rss) threads_start=$(threads) descriptors_start=$(descriptors)
+
+for server in ours nginx python; do wait_ready "${port[$server]}"; done
+
+# The processes of a server: ours, nginx's master and workers, Python's.
+declare -A server_pids
+server_pids[ours]=$ours_pid
+server_pids[nginx]="$nginx_pid $(pgrep -P "$nginx_pid" | tr '\n' ' ')"
+server_pids[python]=$python_pid
+# Processor time (clock ticks, user and system) and context switches of a server's processes and
+# threads so far: "ticks switches".
+usage() {
+  local pid task ticks=0 switches=0
+  for pid in ${server_pids[$1]}; do
+    ticks=$((ticks + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
+    for task in /proc/"$pid"/task/*; do
+      switches=$((switches + $(awk '/ctxt_switches/ { n += $2 } END { print n }' "$task/status")))
+    done
+  done
+  echo "$ticks $switches"
+}
+tick_us=$((1000000 / $(getconf CLK_TCK)))
 
 # Waits, at most 35 s, until our server has no connection left from an earlier run (one that
-# never sent its request holds its thread until the 30 s receive time-out); prints the seconds.
+# never sent its request holds its connection until the 30 s receive time-out); prints the
+# seconds. Its connection threads may stay a while longer, waiting for the next connection.
 wait_ours_idle() {
   local tenths=0
-  while (($(threads) > threads_start && tenths < 350)); do
+  while (($(descriptors) > descriptors_start && tenths < 350)); do
     sleep 0.1
     tenths=$((tenths + 1))
   done
@@ -180,22 +203,30 @@ wait_ours_idle() {
 
 # ---------------------------------------------------------------------------------------------
 # Runs.
-declare -A best_rate best_latency best_p99 notes
+declare -A best_rate best_p50 best_p99 best_cpu best_switches notes
 
-# One ab run; prints "rate latency p99 note". ab gives up on the first connection error unless
-# told to go on (-r): then it runs again with -r, and the note says so. A run also ends after
-# LIMIT seconds (Python's server at 50 clients needs that); a run that fails whole prints "-".
+# One ab run; prints "rate p50 p99 complete note", the latencies in ms from ab's percentile table.
+# ab gives up on the first connection error unless told to go on (-r): then it runs again with
+# -r, and the note says so. A run also ends after LIMIT seconds (Python's server at 50 clients
+# needs that); a run that fails whole prints "-".
 ab_run() {
   local server=$1 clients=$2 requests=$3 out=$work/ab.out flag=
   local url=http://127.0.0.1:${port[$server]}/all.xml
-  if ! timeout 300 ab -q -t "$limit" -n "$requests" -c "$clients" "$url" >"$out" 2>&1; then
+  rm -f "$work/percentiles.csv"
+  if ! timeout 300 ab -q -t "$limit" -n "$requests" -c "$clients" -e "$work/percentiles.csv" \
+    "$url" >"$out" 2>&1; then
     flag=-r
-    if ! timeout 300 ab -q -r -t "$limit" -n "$requests" -c "$clients" "$url" >"$out" 2>&1; then
-      echo "- - - ab-failed($(tail -1 "$out" | tr -s ' ' _))"
+    if ! timeout 300 ab -q -r -t "$limit" -n "$requests" -c "$clients" \
+      -e "$work/percentiles.csv" "$url" >"$out" 2>&1; then
+      echo "- - - 0 ab-failed($(tail -1 "$out" | tr -s ' ' _))"
       return
     fi
   fi
-  awk -v size="$size" -v flag="$flag" -v requests="$requests" '
+  local p50 p99
+  p50=$(awk -F, '$1 == 50 { print $2 }' "$work/percentiles.csv")
+  p99=$(awk -F, '$1 == 99 { print $2 }' "$work/percentiles.csv")
+  awk -v size="$size" -v flag="$flag" -v requests="$requests" -v p50="${p50:--}" \
+    -v p99="${p99:--}" '
     /^Document Length:/ { length_seen = $3 }
     /^Complete requests:/ { complete = $3 }
     /^Failed requests:/ { failed = $3 }
@@ -206,8 +237,6 @@ ab_run() {
     }
     /^Non-2xx responses:/ { non2xx = $3 }
     /^Requests per second:/ { rate = $4 }
-    /^Time per request:/ && !latency { latency = $4 }
-    /^ *99%/ { p99 = $2 }
     END {
       note = ""
       if (flag != "") note = note " ab-r"
@@ -215,21 +244,28 @@ ab_run() {
       if (length_seen != size) note = note " length=" length_seen
       if (failed + 0 > 0) note = note " failed=" failed "(" kinds ")"
       if (non2xx + 0 > 0) note = note " non2xx=" non2xx
-      printf "%s %s %s %s\n", rate, latency, p99, (note == "" ? "-" : substr(note, 2))
+      printf "%s %s %s %s %s\n", rate, p50, p99, complete + 0, (note == "" ? "-" : substr(note, 2))
     }' "$out"
 }
 
 add_note() { notes[$1]="${notes[$1]:-}${notes[$1]:+,}$2"; }
 
-# Keeps the best rate of a case and the latency of that run; notes add up over the runs.
-record() {
-  local key=$1 rate latency p99 note
-  read -r rate latency p99 note <<<"$2"
+# One run of a case with the server's processor time and context switches per request; keeps the
+# best rate of a case with the figures of that run; notes add up over the runs.
+measure() {
+  local server=$1 clients=$2 requests=$3 key=$1/$2 before after rate p50 p99 complete note
+  before=$(usage "$server")
+  read -r rate p50 p99 complete note <<<"$(ab_run "$server" "$clients" "$requests")"
+  after=$(usage "$server")
   [[ $note == - ]] || add_note "$key" "${note// /,}"
-  [[ $rate == - ]] && return
+  [[ $rate == - || $complete == 0 ]] && return
   if [[ -z ${best_rate[$key]:-} ]] ||
     awk -v a="$rate" -v b="${best_rate[$key]}" 'BEGIN { exit !(a > b) }'; then
-    best_rate[$key]=$rate best_latency[$key]=$latency best_p99[$key]=$p99
+    best_rate[$key]=$rate best_p50[$key]=$p50 best_p99[$key]=$p99
+    read -r best_cpu[$key] best_switches[$key] <<<"$(awk -v b="$before" -v a="$after" \
+      -v n="$complete" -v tick="$tick_us" 'BEGIN {
+        split(b, x, " "); split(a, y, " ")
+        printf "%.0f %.2f\n", (y[1] - x[1]) * tick / n, (y[2] - x[2]) / n }')"
   fi
 }
 
@@ -239,7 +275,7 @@ echo "warming up..."
 for server in ours nginx python; do ab_run "$server" 10 500 >/dev/null; done
 sleep "$spacing"
 
-cases=("1 1000" "10 5000" "50 5000")
+cases=("1 5000" "10 10000" "50 5000")
 for ((round = 1; round <= rounds; ++round)); do
   echo "round $round of $rounds..."
   for entry in "${cases[@]}"; do
@@ -249,7 +285,7 @@ for ((round = 1; round <= rounds; ++round)); do
         waited=$(wait_ours_idle)
         ((waited < 1)) || add_note "ours/$clients" "idle-after-${waited}s"
       fi
-      record "$server/$clients" "$(ab_run "$server" "$clients" "$requests")"
+      measure "$server" "$clients" "$requests"
       sleep "$spacing"
     done
   done
@@ -257,31 +293,48 @@ done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 echo
-printf "%-8s %7s %10s %11s %9s %11s %12s  %s\n" server clients "requests/s" "latency ms" "p99 ms" \
-  "ours/nginx" "ours/python" notes
+printf "%-8s %7s %10s %8s %8s %9s %9s %10s %11s  %s\n" server clients "requests/s" "p50 ms" \
+  "p99 ms" "cpu us/r" "switch/r" ours/nginx ours/python notes
 for entry in "${cases[@]}"; do
   read -r clients _ <<<"$entry"
   for server in ours nginx python; do
     key=$server/$clients to_nginx=- to_python=-
-    if [[ $server == ours ]]; then
-      to_nginx=$(ratio "${best_rate[$key]}" "${best_rate[nginx/$clients]}")
-      to_python=$(ratio "${best_rate[$key]}" "${best_rate[python/$clients]}")
+    if [[ $server == ours && -n ${best_rate[$key]:-} ]]; then
+      [[ -z ${best_rate[nginx/$clients]:-} ]] ||
+        to_nginx=$(ratio "${best_rate[$key]}" "${best_rate[nginx/$clients]}")
+      [[ -z ${best_rate[python/$clients]:-} ]] ||
+        to_python=$(ratio "${best_rate[$key]}" "${best_rate[python/$clients]}")
     fi
-    printf "%-8s %7s %10s %11s %9s %11s %12s  %s\n" "$server" "$clients" "${best_rate[$key]}" \
-      "${best_latency[$key]}" "${best_p99[$key]}" "$to_nginx" "$to_python" "${notes[$key]:-}"
+    printf "%-8s %7s %10s %8s %8s %9s %9s %10s %11s  %s\n" "$server" "$clients" \
+      "${best_rate[$key]:--}" "${best_p50[$key]:--}" "${best_p99[$key]:--}" \
+      "${best_cpu[$key]:--}" "${best_switches[$key]:--}" "$to_nginx" "$to_python" \
+      "${notes[$key]:-}"
   done
 done
-echo "(best of $rounds runs by requests/s; latency is ab's mean time per request of that run."
-echo " Notes: complete=N: the run hit LIMIT; length: bodies of another length, such as our"
-echo " server's refusal beyond 20 connections; exceptions: connections that failed; ab-r: ab had"
-echo " to be told to go on after a connection error; idle-after: our server still held"
-echo " connections of the run before)"
+echo "(best of $rounds runs by requests/s, with the latencies, processor time (user and system, of"
+echo " the server's processes) and context switches per request of that run. Notes: complete=N:"
+echo " the run hit LIMIT; length: bodies of another length, such as our server's refusal beyond"
+echo " 20 connections; exceptions: connections that failed; ab-r: ab had to be told to go on after"
+echo " a connection error; idle-after: our server still held connections of the run before)"
 
 # ---------------------------------------------------------------------------------------------
-# Our server's memory and threads, idle and with 20 idle connections held open.
+# Our server's memory, threads and processor use: after the runs, once idle, and with 20 idle
+# connections held open.
 echo
 wait_ours_idle >/dev/null
+rss_runs=$(vm_rss) threads_runs=$(threads)
+# Connection threads wait for the next connection a while (30 s), then end.
+idle_waited=0
+while (($(threads) > threads_start && idle_waited < 40)); do
+  sleep 1
+  idle_waited=$((idle_waited + 1))
+done
 rss_idle=$(vm_rss) threads_idle=$(threads)
+read -r idle_ticks idle_switches <<<"$(usage ours)"
+sleep 5
+read -r ticks switches <<<"$(usage ours)"
+idle_ticks=$((ticks - idle_ticks)) idle_switches=$((switches - idle_switches))
+
 python3 - "${port[ours]}" >"$work/holder.out" <<'PY' &
 import socket, sys, time
 held = [socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5) for _ in range(20)]
@@ -298,17 +351,17 @@ rss_held=$(vm_rss) threads_held=$(threads)
 kill "$holder"
 wait "$holder" 2>/dev/null || true
 forget "$holder"
-for _ in $(seq 100); do
-  (($(threads) <= threads_idle)) && break
-  sleep 0.05
-done
-threads_after=$(threads)
+wait_ours_idle >/dev/null
+threads_closed=$(threads)
 
-printf "our server: VmRSS %s kB and %s threads at start; idle after the runs %s kB, %s threads\n" \
-  "$rss_start" "$threads_start" "$rss_idle" "$threads_idle"
+printf "our server: at start VmRSS %s kB, %s threads; right after the runs %s kB, %s threads\n" \
+  "$rss_start" "$threads_start" "$rss_runs" "$threads_runs"
+printf "            idle %s s later %s kB, %s threads; in 5 idle seconds then %s clock ticks" \
+  "$idle_waited" "$rss_idle" "$threads_idle" "$idle_ticks"
+printf " and %s context switches\n" "$idle_switches"
 printf "            with 20 idle connections open: VmRSS %s kB, %s threads" \
   "$rss_held" "$threads_held"
-printf " (%s after they closed)\n" "$threads_after"
+printf " (%s once they closed, their threads waiting for the next)\n" "$threads_closed"
 
 # A clean stop on SIGTERM: the server waits for its connections and the tool exits 0.
 kill -TERM "$ours_pid"
