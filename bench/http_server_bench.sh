@@ -176,13 +176,16 @@ server_pids[ours]=$ours_pid
 server_pids[nginx]="$nginx_pid $(pgrep -P "$nginx_pid" | tr '\n' ' ')"
 server_pids[python]=$python_pid
 # Processor time (clock ticks, user and system) and context switches of a server's processes and
-# threads so far: "ticks switches".
+# threads so far: "ticks switches". The processor time includes threads that have ended, the
+# switches only those of the threads there now.
 usage() {
-  local pid task ticks=0 switches=0
+  local pid task ticks=0 switches=0 count
   for pid in ${server_pids[$1]}; do
     ticks=$((ticks + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
     for task in /proc/"$pid"/task/*; do
-      switches=$((switches + $(awk '/ctxt_switches/ { n += $2 } END { print n }' "$task/status")))
+      # A thread may end between the listing and the reading.
+      count=$(awk '/ctxt_switches/ { n += $2 } END { print n }' "$task/status" 2>/dev/null)
+      switches=$((switches + ${count:-0}))
     done
   done
   echo "$ticks $switches"
