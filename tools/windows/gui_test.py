@@ -74,6 +74,16 @@ class Checks:
     def note(self, text):
         print("      %6.1fs  %s" % (time.monotonic() - self.started, text), flush=True)
 
+    def summary(self):
+        """Prints the outcome; returns the exit status, 1 when any check failed."""
+        total = time.monotonic() - self.started
+        if self.failed:
+            print("%d check(s) failed in %.1f s: %s" % (len(self.failed), total,
+                                                        "; ".join(self.failed)))
+            return 1
+        print("All checks passed in %.1f s." % total)
+        return 0
+
 
 def free_port():
     with socket.socket() as s:
@@ -152,7 +162,8 @@ class Session:
             "DISPLAY": display,
             "WINEPREFIX": os.path.join(self.work, "prefix"),
             "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No Mono or Gecko prompts, and no menu entries or links outside the prefix.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "WINEARCH": "win64",
         })
         env.pop("WAYLAND_DISPLAY", None)
@@ -184,6 +195,11 @@ class Session:
         about = os.path.join(os.path.dirname(self.exe), "about.html")
         if os.path.exists(about):
             shutil.copy(about, self.app)
+        self.write_service_files()
+
+    def write_service_files(self):
+        """Puts a service.conf for the fake journal service and a settings.dat for the sample
+        user abc beside the program in self.app, and picks the program's port."""
         self.server_port = free_port()
         with open(os.path.join(self.app, "service.conf"), "w") as conf:
             conf.write("site = http://www.zarnik.test:%d\n" % self.journal_port)
@@ -535,13 +551,7 @@ def main():
         session.show_logs()
     finally:
         session.stop()
-    total = time.monotonic() - checks.started
-    if checks.failed:
-        print("%d check(s) failed in %.1f s: %s" % (len(checks.failed), total,
-                                                    "; ".join(checks.failed)))
-        return 1
-    print("All checks passed in %.1f s." % total)
-    return 0
+    return checks.summary()
 
 
 if __name__ == "__main__":
