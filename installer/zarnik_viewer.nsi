@@ -72,7 +72,7 @@ Var KeepSettings
 
 ; Ends a running copy as its tray menu's "Exit" does, and waits until its process has ended, so
 ; that its file can be replaced or removed. Asks first (silent: goes ahead). Aborts when the user
-; declines or the copy is still there after 15 s.
+; declines or the copy has not ended within 20 s (15 s for its window, 5 s for its process).
 !macro DEFINE_END_RUNNING_COPY PREFIX
 Function ${PREFIX}EndRunningCopy
   FindWindow $0 "${TRAY_WINDOW_CLASS}" "${PRODUCT}"
