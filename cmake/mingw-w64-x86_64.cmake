@@ -11,6 +11,7 @@ set(CMAKE_CXX_COMPILER ${ZV_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${ZV_MINGW_PREFIX}-windres)
 set(CMAKE_AR ${ZV_MINGW_PREFIX}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${ZV_MINGW_PREFIX}-ranlib CACHE FILEPATH "")
+set(CMAKE_STRIP ${ZV_MINGW_PREFIX}-strip CACHE FILEPATH "")
 
 # Everything linked in, the C++ and threads runtimes included: the programs need no DLL beyond
 # the system's own.

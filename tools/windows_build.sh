@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the Windows program and its unit tests with MinGW-w64, runs the unit tests under Wine,
-# then drives the program's tray menu and settings dialog under Wine on a virtual display.
+# Builds the Windows program (a release build), its unit tests and its installer with MinGW-w64
+# and NSIS, runs the unit tests under Wine, drives the program's tray menu and settings dialog
+# under Wine on a virtual display, then installs, runs and uninstalls it with its installer.
 #
 #   tools/windows_build.sh       (as root on Debian 12; no input asked)
 #
-# The program lands in build-windows/shell/zarnik-viewer.exe, next to its about.html. The unit
-# tests run as Windows programs in a Wine prefix of their own under build-windows/; the user
-# interface test makes a fresh prefix and leaves its screenshots in build-windows/screenshots/.
-# Wine and the virtual display are stopped at the end whatever happens. Every wait has a time
-# limit.
+# The program lands in build-windows/shell/zarnik-viewer.exe, next to its about.html; the
+# installer, with the program stripped, in build-windows/zarnik-viewer-setup.exe. The unit tests
+# run as Windows programs in a Wine prefix of their own under build-windows/; the user interface
+# test makes a fresh prefix and leaves its screenshots in build-windows/screenshots/; the
+# installer test makes another fresh prefix. Wine and the virtual display are stopped at the end
+# whatever happens. Every wait has a time limit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -17,7 +19,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake ninja-build dpkg-dev googletest g++-mingw-w64-x86-64-posix
           binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64
-          python3 xvfb xdotool xclip imagemagick)
+          python3 xvfb xdotool xclip imagemagick nsis)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' ||
@@ -36,7 +38,7 @@ tools/fetch_tinyxml.sh "$build/third_party" </dev/null
 echo "== configure and build"
 timeout 600 cmake -S . -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_BUILD_BENCHMARKS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DZV_BUILD_BENCHMARKS=OFF >/dev/null
 timeout 3600 cmake --build "$build" -j "$jobs"
 
 echo "== the unit tests under Wine"
@@ -58,4 +60,8 @@ stop_wine
 echo "== the program's tray menu and settings dialog under Wine"
 timeout 600 python3 tools/windows/gui_test.py "$build/shell/zarnik-viewer.exe" \
   --screenshots "$build/screenshots" </dev/null
-echo "== the Windows build and its tests passed: $build/shell/zarnik-viewer.exe"
+
+echo "== the installer: silent install, the installed program, silent uninstall under Wine"
+timeout 600 python3 tools/windows/installer_test.py "$build/zarnik-viewer-setup.exe" </dev/null
+echo "== the Windows build and its tests passed: $build/shell/zarnik-viewer.exe," \
+  "$build/zarnik-viewer-setup.exe"

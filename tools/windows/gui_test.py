@@ -32,6 +32,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 FAKE_JOURNAL = os.path.join(ROOT, "tools", "fake_journal", "fake_journal.py")
 FAKE_JOURNAL_DATA = os.path.join(ROOT, "tools", "fake_journal", "sample")
 
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+
 # The menu reads, from top to bottom: Update, Settings..., About..., Exit.
 MENU_ITEMS = ["Update", "Settings...", "About...", "Exit"]
 
@@ -73,6 +75,16 @@ class Checks:
 
     def note(self, text):
         print("      %6.1fs  %s" % (time.monotonic() - self.started, text), flush=True)
+
+    def summary(self):
+        """Prints the outcome; returns the exit status, 1 when any check failed."""
+        total = time.monotonic() - self.started
+        if self.failed:
+            print("%d check(s) failed in %.1f s: %s" % (len(self.failed), total,
+                                                        "; ".join(self.failed)))
+            return 1
+        print("All checks passed in %.1f s." % total)
+        return 0
 
 
 def free_port():
@@ -152,7 +164,8 @@ class Session:
             "DISPLAY": display,
             "WINEPREFIX": os.path.join(self.work, "prefix"),
             "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No Mono or Gecko prompts, and no menu entries or links outside the prefix.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "WINEARCH": "win64",
         })
         env.pop("WAYLAND_DISPLAY", None)
@@ -184,6 +197,11 @@ class Session:
         about = os.path.join(os.path.dirname(self.exe), "about.html")
         if os.path.exists(about):
             shutil.copy(about, self.app)
+        self.write_service_files()
+
+    def write_service_files(self):
+        """Puts a service.conf for the fake journal service and a settings.dat for the sample
+        user abc beside the program in self.app, and picks the program's port."""
         self.server_port = free_port()
         with open(os.path.join(self.app, "service.conf"), "w") as conf:
             conf.write("site = http://www.zarnik.test:%d\n" % self.journal_port)
@@ -410,13 +428,21 @@ def check_user_name_shown(session, checks, at, expected):
     checks.report(shown == expected, "the dialog shows the stored user name", repr(shown))
 
 
+def registry_values(session, key):
+    """The values of a registry key as {name: text}, or None when there is no such key."""
+    result = session.run(["wine", "reg", "query", key], timeout=60, check=False)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.decode(errors="replace").splitlines():
+        parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
+        if len(parts) == 3 and parts[1].startswith("REG_"):
+            values[parts[0]] = parts[2]
+    return values
+
+
 def read_run_value(session):
-    result = session.run(["wine", "reg", "query",
-                          r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run", "/v",
-                          "Zarnik Viewer"], timeout=60, check=False)
-    match = re.search(r"Zarnik Viewer\s+REG_SZ\s+(.*?)\s*$", result.stdout.decode(errors="replace"),
-                      re.M)
-    return match.group(1) if match else None
+    return (registry_values(session, RUN_KEY) or {}).get("Zarnik Viewer")
 
 
 def check_settings(session, checks):
@@ -500,6 +526,41 @@ def check_exit(session, checks):
     checks.report(gone, "the tray icon is gone after \"Exit\"")
 
 
+def run_session(exe, screenshots, body):
+    """Runs body(session, checks) in a new Session, then stops everything the session started,
+    also on failure or SIGTERM; returns the exit status."""
+    # A CI time limit or Ctrl-C still runs the clean-up below.
+    signal.signal(signal.SIGTERM, lambda number, frame: sys.exit("stopped by signal %d" % number))
+
+    checks = Checks()
+    session = Session(exe, screenshots)
+    try:
+        body(session, checks)
+    except Failure as error:
+        checks.report(False, "run", str(error))
+        session.show_logs()
+    finally:
+        session.stop()
+    return checks.summary()
+
+
+def run_checks(session, checks):
+    display = session.start_xvfb()
+    checks.note("Xvfb on display %s" % display)
+    session.make_prefix(display)
+    checks.note("Wine prefix ready")
+    session.start_journal()
+    session.make_app_folder()
+    session.start_program()
+    checks.report(True, "the program starts and listens", "port %d, journal service on %d" %
+                  (session.server_port, session.journal_port))
+    check_update(session, checks)
+    check_second_copy(session, checks)
+    check_settings(session, checks)
+    check_cancel(session, checks)
+    check_exit(session, checks)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("exe")
@@ -510,38 +571,7 @@ def main():
     if not os.path.isfile(exe):
         sys.exit("no such program: %s" % exe)
 
-    # A CI time limit or Ctrl-C still runs the clean-up below.
-    signal.signal(signal.SIGTERM, lambda number, frame: sys.exit("stopped by signal %d" % number))
-
-    checks = Checks()
-    session = Session(exe, screenshots)
-    try:
-        display = session.start_xvfb()
-        checks.note("Xvfb on display %s" % display)
-        session.make_prefix(display)
-        checks.note("Wine prefix ready")
-        session.start_journal()
-        session.make_app_folder()
-        session.start_program()
-        checks.report(True, "the program starts and listens", "port %d, journal service on %d" %
-                      (session.server_port, session.journal_port))
-        check_update(session, checks)
-        check_second_copy(session, checks)
-        check_settings(session, checks)
-        check_cancel(session, checks)
-        check_exit(session, checks)
-    except Failure as error:
-        checks.report(False, "run", str(error))
-        session.show_logs()
-    finally:
-        session.stop()
-    total = time.monotonic() - checks.started
-    if checks.failed:
-        print("%d check(s) failed in %.1f s: %s" % (len(checks.failed), total,
-                                                    "; ".join(checks.failed)))
-        return 1
-    print("All checks passed in %.1f s." % total)
-    return 0
+    return run_session(exe, screenshots, run_checks)
 
 
 if __name__ == "__main__":
