@@ -139,7 +139,6 @@ TEST(ListenServerFrameworkTest, AConnectionThreadServesTheNextConnectionAndEndsW
     ASSERT_TRUE(WaitUntil([&] { return server.liveCount() == 0; }));
   }
   EXPECT_GE(mostOnOneThread.load(), 2) << "every connection had a thread of its own";
-  EXPECT_LE(server.connectionThreadCount(), 2);
   EXPECT_TRUE(WaitUntil([&] { return server.connectionThreadCount() == 0; }, 10000))
       << "idle threads were left waiting";
 }
